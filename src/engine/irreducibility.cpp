@@ -1,0 +1,96 @@
+#include "engine/irreducibility.h"
+
+#include <vector>
+
+#include "engine/residue_search.h"
+#include "engine/text_format.h"
+
+namespace tilvane {
+namespace {
+
+// The moduli except the one at position skip, in order.
+void fill_without(std::vector<std::uint64_t>& out, std::span<const std::uint64_t> moduli,
+                  std::size_t skip) {
+  out.clear();
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (i != skip) out.push_back(moduli[i]);
+  }
+}
+
+}  // namespace
+
+Result<std::uint64_t> verify_irreducible(std::span<const Congruence> congruences,
+                                         std::uint64_t max_nodes) {
+  std::vector<std::uint64_t> moduli;
+  moduli.reserve(congruences.size());
+  for (const Congruence& c : congruences) moduli.push_back(c.modulus);
+
+  std::vector<std::uint64_t> remaining;
+  remaining.reserve(moduli.size());
+  std::uint64_t used = 0;
+  for (std::size_t j = 0; j < moduli.size(); ++j) {
+    fill_without(remaining, moduli, j);
+    if (used >= max_nodes) {
+      return fail(cat("irreducibility search exhausted the global budget of ", max_nodes, " nodes"));
+    }
+    auto search = find_cover(remaining, max_nodes - used);
+    if (!search) return std::move(search).take_error();
+    if (__builtin_add_overflow(used, search->nodes, &used)) {
+      return fail("search-node counter overflow");
+    }
+    switch (search->outcome) {
+      case SearchOutcome::NotFound:
+        break;
+      case SearchOutcome::Found: {
+        std::string via;
+        for (std::size_t i = 0; i < remaining.size(); ++i) {
+          if (i != 0) via += ", ";
+          via += cat(search->residues[i], " (mod ", remaining[i], ")");
+        }
+        return fail(cat("set is reducible: after deleting modulus ", moduli[j],
+                        ", the remaining set covers via ", via));
+      }
+      case SearchOutcome::BudgetExceeded:
+        return fail(cat("irreducibility undecided after ", used, " search nodes; no PASS"));
+    }
+  }
+  return used;
+}
+
+Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                      std::uint64_t max_nodes) {
+  auto whole = find_cover(moduli, max_nodes);
+  if (!whole) return std::move(whole).take_error();
+  IrreducibleDecision decision{false, whole->nodes};
+  switch (whole->outcome) {
+    case SearchOutcome::NotFound:
+      return decision;
+    case SearchOutcome::BudgetExceeded:
+      return fail(cat("full-cover search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+    case SearchOutcome::Found:
+      break;
+  }
+
+  std::vector<std::uint64_t> remaining;
+  remaining.reserve(moduli.size());
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    fill_without(remaining, moduli, i);
+    auto search = find_cover(remaining, max_nodes);
+    if (!search) return std::move(search).take_error();
+    if (__builtin_add_overflow(decision.nodes, search->nodes, &decision.nodes)) {
+      return fail("census node counter overflow");
+    }
+    switch (search->outcome) {
+      case SearchOutcome::NotFound:
+        break;
+      case SearchOutcome::Found:
+        return decision;
+      case SearchOutcome::BudgetExceeded:
+        return fail(cat("deletion search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+    }
+  }
+  decision.irreducible = true;
+  return decision;
+}
+
+}  // namespace tilvane

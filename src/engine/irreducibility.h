@@ -1,0 +1,31 @@
+// Irreducibility decisions: one residue search per one-modulus deletion.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "engine/congruence.h"
+#include "engine/result.h"
+
+namespace tilvane {
+
+// For the candidate check: the displayed congruences are known to cover, so
+// only the deletions are searched, all sharing one global budget. Returns the
+// total number of deletion-search nodes (never more than max_nodes); any
+// covering deletion, undecided search or exhausted budget is an error text.
+Result<std::uint64_t> verify_irreducible(std::span<const Congruence> congruences,
+                                         std::uint64_t max_nodes);
+
+struct IrreducibleDecision {
+  bool irreducible = false;
+  std::uint64_t nodes = 0;
+  friend bool operator==(const IrreducibleDecision&, const IrreducibleDecision&) = default;
+};
+
+// For the census: searches the whole set, then each deletion, every search
+// with the full budget. Not covering and reducible are answers (false); only
+// an exhausted budget or an arithmetic failure is an error text.
+Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                      std::uint64_t max_nodes);
+
+}  // namespace tilvane

@@ -1,0 +1,28 @@
+#include "engine/text_format.h"
+
+#include <algorithm>
+
+namespace tilvane {
+
+void append_decimal(std::string& out, u128 value) {
+  char digits[40];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
+    value /= 10;
+  } while (value != 0);
+  std::reverse(digits, digits + count);
+  out.append(digits, static_cast<std::size_t>(count));
+}
+
+std::string render_set(std::span<const std::uint64_t> moduli) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (i != 0) out += ", ";
+    detail::append_piece(out, moduli[i]);
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace tilvane
