@@ -32,8 +32,7 @@ TEST(CommonPeriod, FoldsLcmAndReportsTheFirstFailingPrefix) {
       {{20000001}, "error common period 20000001 exceeds checker limit 20000000"},
       {{2, 3, 5, 7, 11, 13, 17, 19, 23, 29},
        "error common period 223092870 exceeds checker limit 20000000"},
-      {{3, 9223372036854775808ULL},
-       "error LCM overflow while combining 3 and 9223372036854775808"},
+      {{3, 9223372036854775808ULL}, "error LCM overflow while combining 3 and 9223372036854775808"},
       {{9223372036854775808ULL},
        "error common period 9223372036854775808 exceeds checker limit 20000000"},
   };
@@ -113,9 +112,7 @@ TEST(ResidueSearch, PeriodErrorsPassThroughAfterThePreTest) {
   EXPECT_EQ(r.error(), "common period 223092870 exceeds checker limit 20000000");
 }
 
-std::vector<Congruence> example_congruences() {
-  return {{2, 0}, {3, 0}, {4, 1}, {6, 5}, {12, 7}};
-}
+std::vector<Congruence> example_congruences() { return {{2, 0}, {3, 0}, {4, 1}, {6, 5}, {12, 7}}; }
 
 TEST(VerifyIrreducible, SharesOneGlobalBudgetAcrossDeletions) {
   struct Case {
@@ -130,7 +127,8 @@ TEST(VerifyIrreducible, SharesOneGlobalBudgetAcrossDeletions) {
       {example_congruences(), 15, "error irreducibility undecided after 15 search nodes; no PASS"},
       {example_congruences(), 14,
        "error irreducibility search exhausted the global budget of 14 nodes"},
-      {{{2, 0}, {3, 0}, {4, 1}, {6, 5}, {8, 3}, {12, 7}}, 50000000,
+      {{{2, 0}, {3, 0}, {4, 1}, {6, 5}, {8, 3}, {12, 7}},
+       50000000,
        "error set is reducible: after deleting modulus 8, the remaining set covers via "
        "0 (mod 2), 0 (mod 3), 1 (mod 4), 1 (mod 6), 11 (mod 12)"},
       {{{5, 0}}, 1, "ok 0"},
@@ -155,9 +153,9 @@ TEST(DecideIrreducible, WholeSetThenEveryDeletionWithTheFullBudget) {
   };
   for (const Case& c : cases) {
     auto r = decide_irreducible_moduli(c.moduli, c.budget);
-    const std::string got = r ? std::string(r->irreducible ? "true " : "false ") +
-                                    std::to_string(r->nodes)
-                              : "error " + r.error();
+    const std::string got =
+        r ? std::string(r->irreducible ? "true " : "false ") + std::to_string(r->nodes)
+          : "error " + r.error();
     EXPECT_EQ(got, c.expected);
   }
 }

@@ -31,7 +31,8 @@ Result<std::uint64_t> verify_irreducible(std::span<const Congruence> congruences
   for (std::size_t j = 0; j < moduli.size(); ++j) {
     fill_without(remaining, moduli, j);
     if (used >= max_nodes) {
-      return fail(cat("irreducibility search exhausted the global budget of ", max_nodes, " nodes"));
+      return fail(
+          cat("irreducibility search exhausted the global budget of ", max_nodes, " nodes"));
     }
     auto search = find_cover(remaining, max_nodes - used);
     if (!search) return std::move(search).take_error();
@@ -66,7 +67,8 @@ Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint6
     case SearchOutcome::NotFound:
       return decision;
     case SearchOutcome::BudgetExceeded:
-      return fail(cat("full-cover search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+      return fail(
+          cat("full-cover search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
     case SearchOutcome::Found:
       break;
   }
@@ -86,7 +88,8 @@ Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint6
       case SearchOutcome::Found:
         return decision;
       case SearchOutcome::BudgetExceeded:
-        return fail(cat("deletion search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+        return fail(
+            cat("deletion search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
     }
   }
   decision.irreducible = true;

@@ -22,8 +22,8 @@ inline void append_piece(std::string& out, const char* text) { out += text; }
 inline void append_piece(std::string& out, const std::string& text) { out += text; }
 inline void append_piece(std::string& out, char c) { out += c; }
 template <class N>
-  requires(std::is_integral_v<N> && !std::is_same_v<N, char> && !std::is_same_v<N, bool>)
-void append_piece(std::string& out, N value) {
+requires(std::is_integral_v<N> && !std::is_same_v<N, char> &&
+         !std::is_same_v<N, bool>) void append_piece(std::string& out, N value) {
   char buffer[24];
   auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
   (void)ec;
