@@ -1,9 +1,103 @@
 #include "census/parallel_census.h"
 
+#include <utility>
+
+#include "census/census_scan.h"
+#include "census/common_multiples.h"
+#include "census/embedded_fixtures.h"
+#include "census/fixture_census.h"
+#include "census/fixtures.h"
+#include "census/simpson.h"
+#include "engine/text_format.h"
+
 namespace tilvane {
 
-Status verify_k9_census(std::uint64_t, std::ostream&) { return fail("census not built yet"); }
-Status verify_k10_census(std::uint64_t, std::ostream&) { return fail("census not built yet"); }
-Status verify_k11_census(std::uint64_t, std::ostream&) { return fail("census not built yet"); }
+// Every slot starts as an error text, so a slot the pool failed to fill could
+// never pass as a decision. Each task writes only the slot of its own index
+// and reads the shared candidate list and budget, so the work needs no lock;
+// the pool's own hand-over makes the slots visible once it returns.
+DecisionSlots decide_all_parallel(WorkerPool& pool, std::span<const ModuliSet> candidates,
+                                  std::uint64_t max_nodes) {
+  DecisionSlots slots(candidates.size(),
+                      Result<IrreducibleDecision>(fail("census candidate left undecided")));
+  pool.for_each_index(candidates.size(), [&](std::size_t i) {
+    slots[i] = decide_irreducible_moduli(candidates[i], max_nodes);
+  });
+  return slots;
+}
+
+Result<DecisionSlots> decide_all_parallel(std::span<const ModuliSet> candidates,
+                                          std::uint64_t max_nodes) {
+  auto pool = shared_worker_pool();
+  if (!pool) return std::move(pool).take_error();
+  return decide_all_parallel(**pool, candidates, max_nodes);
+}
+
+Result<ModuliSetList> fixture_census_candidates(std::size_t k) {
+  switch (k) {
+    case 8:
+    case 9:
+      return candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1));
+    case 10:
+    case 11:
+      return candidates_via_simpson(k, std::uint64_t{1} << (k - 1));
+    default:
+      return fail(cat("no census candidates for k=", k));
+  }
+}
+
+ParallelCensus standard_parallel_census(std::size_t k) {
+  ParallelCensus census;
+  census.k = k;
+  census.fixture_text = embedded_fixture_text(k);
+  census.generate_candidates = [k] { return fixture_census_candidates(k); };
+  return census;
+}
+
+Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes,
+                           std::ostream& out) {
+  const auto figures = fixture_census_figures(census.k);
+  if (!figures) return fail(cat("no parallel census for k=", census.k));
+
+  auto expected = load_expected_sets(census.fixture_text, census.k);
+  if (!expected) return std::move(expected).take_error();
+
+  auto candidates = census.generate_candidates();
+  if (!candidates) return std::move(candidates).take_error();
+  const std::size_t candidate_count = candidates->size();
+
+  WorkerPool* pool = census.pool;
+  if (pool == nullptr) {
+    auto shared = shared_worker_pool();
+    if (!shared) return std::move(shared).take_error();
+    pool = *shared;
+  }
+  const DecisionSlots slots = decide_all_parallel(*pool, *candidates, max_nodes);
+
+  CensusScan scan(census_node_overflow_message(census.k));
+  for (std::size_t i = 0; i < candidate_count; ++i) {
+    Status taken = scan.take(slots[i], (*candidates)[i]);
+    if (!taken) return taken;
+  }
+  const CensusTally& tally = scan.tally();
+
+  auto report =
+      fixture_census_report(*figures, tally.found, *expected, candidate_count, tally.nodes);
+  if (!report) return std::move(report).take_error();
+  out << *report;
+  return {};
+}
+
+Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out) {
+  return run_parallel_census(standard_parallel_census(9), max_nodes, out);
+}
+
+Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out) {
+  return run_parallel_census(standard_parallel_census(10), max_nodes, out);
+}
+
+Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out) {
+  return run_parallel_census(standard_parallel_census(11), max_nodes, out);
+}
 
 }  // namespace tilvane

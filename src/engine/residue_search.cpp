@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "engine/fast_search.h"
 #include "engine/period.h"
 #include "engine/uint128.h"
 
@@ -161,7 +162,7 @@ Result<CoverSearch> find_cover_literal(std::span<const std::uint64_t> moduli,
 }
 
 Result<CoverSearch> find_cover(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes) {
-  return find_cover_literal(moduli, max_nodes);
+  return find_cover_fast(moduli, max_nodes);
 }
 
 }  // namespace tilvane

@@ -11,11 +11,15 @@
 namespace tilvane {
 
 // Runs one mode for the argument list (element 0 the program name) and
-// returns its outcome unchanged; report lines go to out.
+// returns its outcome unchanged; report lines go to out. Arguments that are
+// not strict UTF-8 are refused before anything else is looked at, with
+// "argument {n} is not valid UTF-8", n counting from 0 for the program name.
+// An empty list shows "tilvane" as the program name in the usage text.
 Status run(std::span<const std::string_view> args, std::ostream& out);
 
-// What main does: runs, prints "FAIL: {}" on standard error on failure, and
-// returns the exit status.
+// What main does: runs with report lines going to standard output, checks
+// that every one of them was written, prints "FAIL: {}" on standard error on
+// failure, and returns the exit status (0 or 1).
 int main_entry(int argc, char** argv);
 
 }  // namespace tilvane

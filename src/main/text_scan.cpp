@@ -19,6 +19,40 @@ bool is_white_space(char32_t c) {
   }
 }
 
+// Strict UTF-8 as the standard defines it: the lead byte fixes the length, and
+// the second byte's range excludes the overlong forms (after E0 and F0), the
+// surrogates (after ED) and everything above U+10FFFF (after F4). C0, C1 and
+// F5 to FF never lead.
+std::size_t utf8_sequence_length(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char b0 = byte(pos);
+  if (b0 < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3;
+    if (b0 == 0xE0) low = 0xA0;
+    if (b0 == 0xED) high = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4;
+    if (b0 == 0xF0) low = 0x90;
+    if (b0 == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() - pos < length) return 0;
+  const unsigned char b1 = byte(pos + 1);
+  if (b1 < low || b1 > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    const unsigned char b = byte(pos + k);
+    if (b < 0x80 || b > 0xBF) return 0;
+  }
+  return length;
+}
+
 char32_t decode_utf8(std::string_view text, std::size_t& pos) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(pos);
@@ -26,7 +60,7 @@ char32_t decode_utf8(std::string_view text, std::size_t& pos) {
     ++pos;
     return lead;
   }
-  int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
   char32_t c = lead & (0x7Fu >> length);
   for (int i = 1; i < length; ++i) c = (c << 6) | (byte(pos + static_cast<std::size_t>(i)) & 0x3Fu);
   pos += static_cast<std::size_t>(length);
@@ -34,61 +68,48 @@ char32_t decode_utf8(std::string_view text, std::size_t& pos) {
 }
 
 bool is_valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-      ++i;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ++pos;
       continue;
     }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      length = 3;
-      if (b0 == 0xE0) low = 0xA0;   // overlong
-      if (b0 == 0xED) high = 0x9F;  // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      length = 4;
-      if (b0 == 0xF0) low = 0x90;   // overlong
-      if (b0 == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    const auto b1 = static_cast<unsigned char>(text[i + 1]);
-    if (b1 < low || b1 > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + k]);
-      if (b < 0x80 || b > 0xBF) return false;
-    }
-    i += length;
+    const std::size_t length = utf8_sequence_length(text, pos);
+    if (length == 0) return false;
+    pos += length;
   }
   return true;
 }
 
+namespace {
+
+// Whether the character at pos is white space, and where the next one starts.
+// ASCII, by far the common case, needs no decoding.
+bool white_space_at(std::string_view text, std::size_t pos, std::size_t& next) {
+  const auto b = static_cast<unsigned char>(text[pos]);
+  if (b < 0x80) {
+    next = pos + 1;
+    return b == 0x20 || (b >= 0x09 && b <= 0x0D);
+  }
+  next = pos;
+  return is_white_space(decode_utf8(text, next));
+}
+
+}  // namespace
+
+// One pass over the text in total: each call resumes where the last token
+// ended, so reading all tokens is linear in the text's length.
 std::optional<std::string_view> TokenReader::next() {
   const std::size_t n = text_.size();
   std::size_t start = pos_;
-  // Skip white space.
-  while (start < n) {
-    std::size_t after = start;
-    if (!is_white_space(decode_utf8(text_, after))) break;
-    start = after;
-  }
+  std::size_t after = start;
+  while (start < n && white_space_at(text_, start, after)) start = after;
   if (start >= n) {
     pos_ = n;
     return std::nullopt;
   }
   std::size_t end = start;
-  while (end < n) {
-    std::size_t after = end;
-    if (is_white_space(decode_utf8(text_, after))) break;
-    end = after;
-  }
+  while (end < n && !white_space_at(text_, end, after)) end = after;
   pos_ = end;
   return text_.substr(start, end - start);
 }

@@ -12,6 +12,10 @@ namespace tilvane {
 // True for the characters of the Unicode White_Space property.
 bool is_white_space(char32_t c);
 
+// The length in bytes (1 to 4) of the strict UTF-8 sequence that starts at
+// text[pos], or 0 when the bytes there are not one.
+std::size_t utf8_sequence_length(std::string_view text, std::size_t pos);
+
 // Decodes the character at text[pos] of valid UTF-8 text and advances pos.
 char32_t decode_utf8(std::string_view text, std::size_t& pos);
 

@@ -1,0 +1,144 @@
+#include "census/fixtures.h"
+
+#include <algorithm>
+
+#include "engine/text_format.h"
+#include "main/quoted.h"
+#include "main/text_scan.h"
+
+namespace tilvane {
+namespace {
+
+// Reads one line (without its line feed) into numbers. A blank line gives an
+// empty set. The first token that is not an unsigned decimal number is
+// reported before anything else is said about the line.
+Result<ModuliSet> parse_line(std::string_view line, std::size_t line_number, std::size_t k) {
+  // The tokenizer decodes UTF-8; a line that is not UTF-8 has no tokens to
+  // show in quoted form, so it is refused as a whole.
+  if (!is_valid_utf8(line))
+    return fail(cat("expected-set line ", line_number, " is not valid UTF-8"));
+  ModuliSet numbers;
+  TokenReader tokens(line);
+  while (auto token = tokens.next()) {
+    auto value = parse_unsigned_decimal(*token);
+    if (!value) {
+      return fail(cat("invalid expected-set token ", quoted(*token), " on line ", line_number));
+    }
+    numbers.push_back(*value);
+  }
+  if (numbers.empty()) return numbers;
+  const bool increasing =
+      std::adjacent_find(numbers.begin(), numbers.end(),
+                         [](std::uint64_t a, std::uint64_t b) { return a >= b; }) == numbers.end();
+  if (numbers.size() != k || !increasing) {
+    return fail(cat("expected-set line ", line_number, " is not ", k,
+                    " strictly increasing moduli: ", render_set(numbers)));
+  }
+  return numbers;
+}
+
+}  // namespace
+
+// One pass over the text, line by line: a line ends at a line feed (a
+// carriage return just before it goes with it), and text after the last line
+// feed is a last line. Every line is numbered, blank ones included, so the
+// numbers in messages are the editor's line numbers.
+Result<ModuliSetList> parse_expected_sets(std::string_view text, std::size_t k) {
+  ModuliSetList sets;
+  std::size_t line_number = 0;
+  while (!text.empty()) {
+    const std::size_t feed = text.find('\n');
+    std::string_view line = text.substr(0, feed);
+    if (feed == std::string_view::npos) {
+      text = {};
+    } else {
+      text.remove_prefix(feed + 1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+    ++line_number;
+    auto numbers = parse_line(line, line_number, k);
+    if (!numbers) return std::move(numbers).take_error();
+    if (!numbers->empty()) sets.push_back(std::move(*numbers));
+  }
+  for (std::size_t i = 1; i < sets.size(); ++i) {
+    if (!(sets[i - 1] < sets[i]))
+      return fail("expected sets are not strictly lexicographically sorted");
+  }
+  return sets;
+}
+
+std::size_t expected_fixture_count(std::size_t k) {
+  switch (k) {
+    case 8:
+      return 65;
+    case 9:
+      return 318;
+    case 10:
+      return 2102;
+    case 11:
+      return 17040;
+    default:
+      return 0;
+  }
+}
+
+Status check_fixture_count(std::size_t k, std::size_t parsed_count) {
+  const std::size_t expected = expected_fixture_count(k);
+  if (parsed_count != expected) {
+    return fail(cat("expected k=", k, " fixture has ", parsed_count, " sets, not ", expected));
+  }
+  return {};
+}
+
+Result<ModuliSetList> load_expected_sets(std::string_view text, std::size_t k) {
+  auto sets = parse_expected_sets(text, k);
+  if (!sets) return sets;
+  if (auto counted = check_fixture_count(k, sets->size()); !counted) {
+    return std::move(counted).take_error();
+  }
+  return sets;
+}
+
+std::string_view fixture_file_name(std::size_t k) {
+  switch (k) {
+    case 8:
+      return "fixtures/k8_expected.txt";
+    case 9:
+      return "fixtures/k9_expected.txt";
+    case 10:
+      return "fixtures/k10_expected.txt";
+    case 11:
+      return "fixtures/k11_expected.txt";
+    default:
+      return {};
+  }
+}
+
+std::string_view extrema_line(std::size_t k) {
+  switch (k) {
+    case 6:
+      return "k=6 extrema: minimum largest modulus=24; maximum largest modulus=24; "
+             "maximum reciprocal sum=17/12\n";
+    case 7:
+      return "k=7 extrema: minimum largest modulus=36; maximum largest modulus=48; "
+             "maximum reciprocal sum=35/24\n";
+    case 8:
+      return "k=8 extrema: minimum largest modulus=36; maximum largest modulus=96; "
+             "maximum reciprocal sum=14/9\n";
+#if !TILVANE_REDUCED
+    case 9:
+      return "k=9 extrema: minimum largest modulus=30; maximum largest modulus=192; "
+             "maximum reciprocal sum=17/10\n";
+    case 10:
+      return "k=10 extrema: minimum largest modulus=30; maximum largest modulus=384; "
+             "maximum reciprocal sum=109/60\n";
+    case 11:
+      return "k=11 extrema: minimum largest modulus=36; maximum largest modulus=768; "
+             "maximum reciprocal sum=28/15\n";
+#endif
+    default:
+      return {};
+  }
+}
+
+}  // namespace tilvane

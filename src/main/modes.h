@@ -1,0 +1,30 @@
+// The census modes the command line offers, and the usage text that lists
+// them. Any first argument that names no census mode is a candidate path.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "engine/result.h"
+
+namespace tilvane {
+
+inline constexpr std::uint64_t kDefaultMaxNodes = 50000000;
+
+// A census mode: its option, matched exactly, and what it runs.
+struct CensusMode {
+  std::string_view option;
+  Status (*verify)(std::uint64_t max_nodes, std::ostream& out);
+};
+
+// The census mode whose option is exactly name, or nullptr. The reduced
+// program has no modes beyond "--verify-k8-census".
+const CensusMode* find_census_mode(std::string_view name);
+
+// The usage text: one line per command shape, then the candidate format, with
+// the program name in every shape and no line feed after the last line.
+std::string usage_text(std::string_view program);
+
+}  // namespace tilvane

@@ -1,0 +1,132 @@
+// Reading expected-set texts, the fixture count check and the fixed texts
+// that go with the fixtures.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "census/embedded_fixtures.h"
+#include "census/fixtures.h"
+#include "census/rendering.h"
+
+namespace tilvane {
+namespace {
+
+std::string outcome_of(const Result<ModuliSetList>& r) {
+  return r ? "ok " + render_set_list(*r) : "error " + r.error();
+}
+
+TEST(ParseExpectedSets, AcceptsTheWiderSyntax) {
+  struct Case {
+    std::string text;
+    std::size_t k;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"", 2, "ok []"},
+      {"\n \n\t\n", 2, "ok []"},
+      {"2 3\n2 4\n", 2, "ok [[2, 3], [2, 4]]"},
+      {"2 3\r\n2 4\r\n", 2, "ok [[2, 3], [2, 4]]"},
+      {"  2\t\t3  \n\n2    4", 2, "ok [[2, 3], [2, 4]]"},  // no final line feed
+      {"+5 007\n", 2, "ok [[5, 7]]"},
+      {"0 1\n", 2, "ok [[0, 1]]"},                       // the parser does not judge moduli
+      {"2\u00a03\u30004\u2028\n", 3, "ok [[2, 3, 4]]"},  // Unicode white space
+      {"2 3\r4 5\n", 4, "ok [[2, 3, 4, 5]]"},            // a lone CR is white space
+      {"2 3 4 6 12\n", 5, "ok [[2, 3, 4, 6, 12]]"},
+      {"18446744073709551614 18446744073709551615\n", 2,
+       "ok [[18446744073709551614, 18446744073709551615]]"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(outcome_of(parse_expected_sets(c.text, c.k)), c.expected) << c.text;
+  }
+}
+
+TEST(ParseExpectedSets, ReportsTheFirstFaultInTextOrder) {
+  struct Case {
+    std::string text;
+    std::size_t k;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"\n2 x\n", 2, "error invalid expected-set token \"x\" on line 2"},
+      {"-5 7\n", 2, "error invalid expected-set token \"-5\" on line 1"},
+      {"+ 7\n", 2, "error invalid expected-set token \"+\" on line 1"},
+      {"++5 7\n", 2, "error invalid expected-set token \"++5\" on line 1"},
+      {"5x 7\n", 2, "error invalid expected-set token \"5x\" on line 1"},
+      {"2 18446744073709551616\n", 2,
+       "error invalid expected-set token \"18446744073709551616\" on line 1"},
+      {"2 a\\\"b\n", 2, "error invalid expected-set token \"a\\\\\\\"b\" on line 1"},
+      {"2 3 4\n", 8, "error expected-set line 1 is not 8 strictly increasing moduli: [2, 3, 4]"},
+      {"2 3 3 5 6 7 8 9\n", 8,
+       "error expected-set line 1 is not 8 strictly increasing moduli: [2, 3, 3, 5, 6, 7, 8, 9]"},
+      {"3 2\n", 2, "error expected-set line 1 is not 2 strictly increasing moduli: [3, 2]"},
+      {"2 3 4\n", 2, "error expected-set line 1 is not 2 strictly increasing moduli: [2, 3, 4]"},
+      // A bad token is reported before the short line it is on.
+      {"2 x\n", 8, "error invalid expected-set token \"x\" on line 1"},
+      // Blank lines keep their numbers; CR LF counts as one line end.
+      {"2 3\r\n\r\n\n2 5 7\n", 2,
+       "error expected-set line 4 is not 2 strictly increasing moduli: [2, 5, 7]"},
+      {"2 3\n2 3\n", 2, "error expected sets are not strictly lexicographically sorted"},
+      {"2 4\n2 3\n", 2, "error expected sets are not strictly lexicographically sorted"},
+      {"3 4\n2 9\n", 2, "error expected sets are not strictly lexicographically sorted"},
+      // Order is checked after the last line, so a later bad line wins.
+      {"3 4\n2 3\n2 x\n", 2, "error invalid expected-set token \"x\" on line 3"},
+      {"2 3\n\xff\n", 2, "error expected-set line 2 is not valid UTF-8"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(outcome_of(parse_expected_sets(c.text, c.k)), c.expected) << c.text;
+  }
+}
+
+TEST(ParseExpectedSets, ComparesNumbersNotDigits) {
+  // 9 < 16, although "9" sorts after "16" as text.
+  EXPECT_EQ(outcome_of(parse_expected_sets("2 9\n2 16\n", 2)), "ok [[2, 9], [2, 16]]");
+}
+
+TEST(FixtureCount, NamesTheParsedAndTheExpectedCount) {
+  EXPECT_EQ(check_fixture_count(8, 0).error(), "expected k=8 fixture has 0 sets, not 65");
+  EXPECT_EQ(check_fixture_count(9, 319).error(), "expected k=9 fixture has 319 sets, not 318");
+  EXPECT_EQ(check_fixture_count(10, 1).error(), "expected k=10 fixture has 1 sets, not 2102");
+  EXPECT_EQ(check_fixture_count(11, 17039).error(),
+            "expected k=11 fixture has 17039 sets, not 17040");
+  EXPECT_TRUE(check_fixture_count(8, 65));
+  EXPECT_EQ(outcome_of(load_expected_sets("", 8)), "error expected k=8 fixture has 0 sets, not 65");
+  EXPECT_EQ(outcome_of(load_expected_sets("2 3 x\n", 8)),
+            "error invalid expected-set token \"x\" on line 1");
+  auto embedded = load_expected_sets(embedded_fixture_text(8), 8);
+  ASSERT_TRUE(embedded) << embedded.error();
+  EXPECT_EQ(embedded->size(), 65u);
+}
+
+TEST(FixtureTexts, ExtremaLinesAndFileNames) {
+  EXPECT_EQ(extrema_line(6),
+            "k=6 extrema: minimum largest modulus=24; maximum largest modulus=24; maximum "
+            "reciprocal sum=17/12\n");
+  EXPECT_EQ(extrema_line(7),
+            "k=7 extrema: minimum largest modulus=36; maximum largest modulus=48; maximum "
+            "reciprocal sum=35/24\n");
+  EXPECT_EQ(extrema_line(8),
+            "k=8 extrema: minimum largest modulus=36; maximum largest modulus=96; maximum "
+            "reciprocal sum=14/9\n");
+#if TILVANE_REDUCED
+  for (std::size_t k : {9u, 10u, 11u}) EXPECT_EQ(extrema_line(k), "");
+#else
+  EXPECT_EQ(extrema_line(9),
+            "k=9 extrema: minimum largest modulus=30; maximum largest modulus=192; maximum "
+            "reciprocal sum=17/10\n");
+  EXPECT_EQ(extrema_line(10),
+            "k=10 extrema: minimum largest modulus=30; maximum largest modulus=384; maximum "
+            "reciprocal sum=109/60\n");
+  EXPECT_EQ(extrema_line(11),
+            "k=11 extrema: minimum largest modulus=36; maximum largest modulus=768; maximum "
+            "reciprocal sum=28/15\n");
+#endif
+  EXPECT_EQ(extrema_line(5), "");
+  EXPECT_EQ(extrema_line(12), "");
+  EXPECT_EQ(fixture_file_name(8), "fixtures/k8_expected.txt");
+  EXPECT_EQ(fixture_file_name(11), "fixtures/k11_expected.txt");
+  EXPECT_EQ(fixture_file_name(7), "");
+}
+
+}  // namespace
+}  // namespace tilvane
