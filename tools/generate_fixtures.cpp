@@ -21,11 +21,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,10 +150,10 @@ struct Progress {
 constexpr std::string_view checkpoint_title = "tilvane fixture checkpoint 1";
 
 std::string checkpoint_text(std::size_t k, const ModuliSetList& candidates,
-                            const Progress& progress) {
-  std::string text = cat(checkpoint_title, "\nk ", k, "\ncandidates ", candidates.size(),
-                         "\nfingerprint ", fingerprint(candidates), "\ndecided ", progress.decided,
-                         "\nnodes ", progress.nodes, "\n");
+                            std::uint64_t candidates_fingerprint, const Progress& progress) {
+  std::string text =
+      cat(checkpoint_title, "\nk ", k, "\ncandidates ", candidates.size(), "\nfingerprint ",
+          candidates_fingerprint, "\ndecided ", progress.decided, "\nnodes ", progress.nodes, "\n");
   for (std::size_t i : progress.found) text += cat("found ", i, "\n");
   text += "end\n";
   return text;
@@ -164,11 +164,10 @@ std::string checkpoint_text(std::size_t k, const ModuliSetList& candidates,
 // error, so a stale or damaged checkpoint is never silently resumed.
 Result<Progress> read_checkpoint(const std::string& path, std::size_t k,
                                  const ModuliSetList& candidates) {
+  std::error_code exists_error;
+  if (!std::filesystem::exists(path, exists_error) && !exists_error) return Progress{};
   std::ifstream in(path);
-  if (!in) {
-    if (errno == ENOENT) return Progress{};
-    return fail(cat("cannot open checkpoint ", path, ": ", std::strerror(errno)));
-  }
+  if (!in) return fail(cat("cannot open checkpoint ", path));
   const std::string bad = cat("checkpoint ", path,
                               " does not belong to this candidate list or is damaged; "
                               "remove it to start afresh");
@@ -228,6 +227,7 @@ class Sitting {
   Sitting(const Options& options, const ModuliSetList& candidates, Progress progress)
       : options_(options),
         candidates_(candidates),
+        fingerprint_(fingerprint(candidates)),
         progress_(std::move(progress)),
         slots_(candidates.size(), Result<IrreducibleDecision>(IrreducibleDecision{})),
         done_(candidates.size()) {}
@@ -278,7 +278,7 @@ class Sitting {
 
   Status save() {
     return write_file_atomically(options_.checkpoint,
-                                 checkpoint_text(options_.k, candidates_, progress_));
+                                 checkpoint_text(options_.k, candidates_, fingerprint_, progress_));
   }
 
   void monitor_loop() {
@@ -344,6 +344,7 @@ class Sitting {
 
   const Options& options_;
   const ModuliSetList& candidates_;
+  const std::uint64_t fingerprint_;
   Progress progress_;
   const std::size_t first_decided_ = progress_.decided;
   std::vector<Result<IrreducibleDecision>> slots_;
