@@ -47,6 +47,8 @@ class BitsetDfs {
 
   SearchOutcome explore(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
                         std::uint32_t capacity, std::uint32_t unassigned);
+  SearchOutcome explore_pair(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
+                             std::uint32_t capacity, std::uint32_t unassigned);
   bool last_modulus(const std::uint64_t* bits, const std::uint8_t* cut, std::uint32_t from_word,
                     std::uint32_t last);
 
@@ -182,8 +184,58 @@ SearchOutcome BitsetDfs<W, Ops>::explore(unsigned depth, std::uint32_t from_word
       continue;
     }
     Ops::template cut<W>(levels_[depth + 1], bits, window(md, start));
-    const SearchOutcome s = explore(depth + 1, word, left, room, rest);
+    const std::uint32_t upper = rest & (rest - 1);
+    const SearchOutcome s = (upper & (upper - 1)) == 0
+                                ? explore_pair(depth + 1, word, left, room, rest)
+                                : explore(depth + 1, word, left, room, rest);
     if (s != SearchOutcome::NotFound) return s;
+  }
+  return SearchOutcome::NotFound;
+}
+
+// explore for a node with exactly two unassigned moduli, the most frequent
+// kind: the same steps without the general candidate list.
+template <unsigned W, class Ops>
+SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from_word,
+                                              std::uint32_t uncovered, std::uint32_t capacity,
+                                              std::uint32_t unassigned) {
+  const std::uint64_t* bits = levels_[depth];
+  std::uint32_t word = from_word;
+  while (bits[word] == 0) {
+    if (++word == W) search_abort("uncovered count and counters disagree");
+  }
+  const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits[word]));
+
+  std::uint32_t order[2];
+  std::uint32_t starts[2];
+  std::uint32_t gains[2];
+  order[0] = static_cast<std::uint32_t>(__builtin_ctz(unassigned));
+  order[1] = static_cast<std::uint32_t>(31 - __builtin_clz(unassigned));
+  for (unsigned c = 0; c < 2; ++c) {
+    const Modulus& md = moduli_[order[c]];
+    const auto quotient = static_cast<std::uint32_t>((x * md.reciprocal) >> 22);
+    starts[c] = md.modulus - 1 - (x - quotient * md.modulus);
+    gains[c] = Ops::template gain<W>(bits, window(md, starts[c]));
+  }
+  const unsigned first = gains[1] > gains[0] ? 1 : 0;
+
+  for (unsigned step = 0; step < 2; ++step) {
+    const unsigned c = first ^ step;
+    if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+    ++nodes_;
+    const std::uint32_t j = order[c];
+    const Modulus& md = moduli_[j];
+    residues_[j] = md.modulus - 1 - starts[c];
+    const std::uint32_t left = uncovered - gains[c];
+    const std::uint32_t other = 1U << order[c ^ 1];
+    if (left == 0) {
+      unassigned_at_found_ = other;
+      return SearchOutcome::Found;
+    }
+    if (capacity - md.share < left) continue;
+    if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+    ++nodes_;
+    if (last_modulus(bits, window(md, starts[c]), word, other)) return SearchOutcome::Found;
   }
   return SearchOutcome::NotFound;
 }

@@ -37,6 +37,7 @@ struct Avx2Ops {
   static std::uint32_t gain(const std::uint64_t* bits, const std::uint8_t* mask) {
     if constexpr (W >= 4) {
       __m256i sum = _mm256_setzero_si256();
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; i += 4) {
         sum = _mm256_add_epi64(
             sum, popcount_lanes(_mm256_and_si256(
@@ -48,6 +49,7 @@ struct Avx2Ops {
       return static_cast<std::uint32_t>(_mm_cvtsi128_si64(half) + _mm_extract_epi64(half, 1));
     } else {
       std::uint32_t sum = 0;
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t word;
         std::memcpy(&word, mask + 8 * i, sizeof word);
@@ -60,6 +62,7 @@ struct Avx2Ops {
   template <unsigned W>
   static void cut(std::uint64_t* out, const std::uint64_t* bits, const std::uint8_t* mask) {
     if constexpr (W >= 4) {
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; i += 4) {
         _mm256_store_si256(
             reinterpret_cast<__m256i*>(out + i),
@@ -67,6 +70,7 @@ struct Avx2Ops {
                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(bits + i))));
       }
     } else {
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t word;
         std::memcpy(&word, mask + 8 * i, sizeof word);
@@ -80,6 +84,7 @@ struct Avx2Ops {
                             const std::uint8_t* b) {
     if constexpr (W >= 4) {
       __m256i any = _mm256_setzero_si256();
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; i += 4) {
         const __m256i both =
             _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 8 * i)),
@@ -91,6 +96,7 @@ struct Avx2Ops {
       return _mm256_testz_si256(any, any) != 0;
     } else {
       std::uint64_t any = 0;
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t wa;
         std::uint64_t wb;

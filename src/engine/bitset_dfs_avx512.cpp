@@ -51,12 +51,14 @@ struct Avx512Ops {
   static std::uint32_t gain(const std::uint64_t* bits, const std::uint8_t* mask) {
     if constexpr (W >= 8) {
       Lanes8 sum = popcount8(load8(bits) & load8(mask));
+#pragma GCC unroll 16
       for (unsigned i = 8; i < W; i += 8) sum += popcount8(load8(bits + i) & load8(mask + 8 * i));
       return static_cast<std::uint32_t>(sum8(sum));
     } else if constexpr (W == 4) {
       return static_cast<std::uint32_t>(sum4(popcount4(load4(bits) & load4(mask))));
     } else {
       std::uint32_t sum = 0;
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t word;
         std::memcpy(&word, mask + 8 * i, sizeof word);
@@ -69,12 +71,14 @@ struct Avx512Ops {
   template <unsigned W>
   static void cut(std::uint64_t* out, const std::uint64_t* bits, const std::uint8_t* mask) {
     if constexpr (W >= 8) {
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; i += 8) {
         *reinterpret_cast<Lanes8*>(out + i) = load8(bits + i) & ~load8(mask + 8 * i);
       }
     } else if constexpr (W == 4) {
       *reinterpret_cast<Lanes4*>(out) = load4(bits) & ~load4(mask);
     } else {
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t word;
         std::memcpy(&word, mask + 8 * i, sizeof word);
@@ -88,6 +92,7 @@ struct Avx512Ops {
                             const std::uint8_t* b) {
     if constexpr (W >= 8) {
       Lanes8 any = load8(bits) & ~(load8(a) | load8(b));
+#pragma GCC unroll 16
       for (unsigned i = 8; i < W; i += 8) {
         any |= load8(bits + i) & ~(load8(a + 8 * i) | load8(b + 8 * i));
       }
@@ -99,6 +104,7 @@ struct Avx512Ops {
              0;
     } else {
       std::uint64_t any = 0;
+#pragma GCC unroll 16
       for (unsigned i = 0; i < W; ++i) {
         std::uint64_t wa;
         std::uint64_t wb;

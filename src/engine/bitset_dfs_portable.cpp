@@ -26,12 +26,14 @@ struct PortableOps {
   template <unsigned W>
   static std::uint32_t gain(const std::uint64_t* bits, const std::uint8_t* mask) {
     std::uint32_t sum = 0;
+#pragma GCC unroll 16
     for (unsigned i = 0; i < W; ++i) sum += popcount_word(bits[i] & load_word(mask + 8 * i));
     return sum;
   }
 
   template <unsigned W>
   static void cut(std::uint64_t* out, const std::uint64_t* bits, const std::uint8_t* mask) {
+#pragma GCC unroll 16
     for (unsigned i = 0; i < W; ++i) out[i] = bits[i] & ~load_word(mask + 8 * i);
   }
 
@@ -39,6 +41,7 @@ struct PortableOps {
   static bool empty_without(const std::uint64_t* bits, const std::uint8_t* a,
                             const std::uint8_t* b) {
     std::uint64_t any = 0;
+#pragma GCC unroll 16
     for (unsigned i = 0; i < W; ++i) any |= bits[i] & ~load_word(a + 8 * i) & ~load_word(b + 8 * i);
     return any == 0;
   }

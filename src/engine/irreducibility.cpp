@@ -58,8 +58,23 @@ Result<std::uint64_t> verify_irreducible(std::span<const Congruence> congruences
   return used;
 }
 
-Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
-                                                      std::uint64_t max_nodes) {
+namespace {
+
+// A deletion search, answered from the cache when it holds the set.
+Result<CachedSearch> deletion_search(std::span<const std::uint64_t> remaining,
+                                     std::uint64_t max_nodes, SearchCache* cache) {
+  if (cache != nullptr) {
+    if (auto hit = cache->find(remaining)) return *hit;
+  }
+  auto search = find_cover(remaining, max_nodes);
+  if (!search) return std::move(search).take_error();
+  const CachedSearch result{search->outcome, search->nodes};
+  if (cache != nullptr) cache->insert(remaining, result);
+  return result;
+}
+
+Result<IrreducibleDecision> decide(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                   SearchCache* cache) {
   auto whole = find_cover(moduli, max_nodes);
   if (!whole) return std::move(whole).take_error();
   IrreducibleDecision decision{false, whole->nodes};
@@ -77,7 +92,7 @@ Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint6
   remaining.reserve(moduli.size());
   for (std::size_t i = 0; i < moduli.size(); ++i) {
     fill_without(remaining, moduli, i);
-    auto search = find_cover(remaining, max_nodes);
+    auto search = deletion_search(remaining, max_nodes, cache);
     if (!search) return std::move(search).take_error();
     if (__builtin_add_overflow(decision.nodes, search->nodes, &decision.nodes)) {
       return fail("census node counter overflow");
@@ -94,6 +109,18 @@ Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint6
   }
   decision.irreducible = true;
   return decision;
+}
+
+}  // namespace
+
+Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                      std::uint64_t max_nodes) {
+  return decide(moduli, max_nodes, nullptr);
+}
+
+Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                      std::uint64_t max_nodes, SearchCache& cache) {
+  return decide(moduli, max_nodes, cache.max_nodes() == max_nodes ? &cache : nullptr);
 }
 
 }  // namespace tilvane

@@ -6,6 +6,7 @@
 
 #include "engine/congruence.h"
 #include "engine/result.h"
+#include "engine/search_cache.h"
 
 namespace tilvane {
 
@@ -27,5 +28,12 @@ struct IrreducibleDecision {
 // an exhausted budget or an arithmetic failure is an error text.
 Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes);
+
+// The same decision, taking the results of deletion searches from the cache
+// and storing new ones there when the cache serves this budget (otherwise it
+// is not used). The result is identical to the call without a cache; one
+// cache may serve any number of threads at once.
+Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                      std::uint64_t max_nodes, SearchCache& cache);
 
 }  // namespace tilvane
