@@ -26,11 +26,13 @@ std::string without_node_totals(const std::string& report) {
   const std::string tail = " exhaustive DFS nodes)";
   std::string out;
   std::size_t from = 0;
-  for (std::size_t at; (at = report.find(tail, from)) != std::string::npos; from = at) {
+  for (std::size_t at; (at = report.find(tail, from)) != std::string::npos;
+       from = at + tail.size()) {
     std::size_t digits = at;
     while (digits > from && report[digits - 1] >= '0' && report[digits - 1] <= '9') --digits;
     out.append(report, from, digits - from);
     out += 'N';
+    out += tail;
   }
   out.append(report, from, std::string::npos);
   return out;
@@ -139,7 +141,9 @@ TEST(K7Census, ReportsItsFifteenSets) {
 
 TEST(K7Census, FailsBeforePrintingAnything) {
   const ModuliSetList expected = k7_census_expected_sets();
-  ModuliSetList reversed(expected.rbegin(), expected.rend());
+  // The same sets with the last one moved to the front.
+  ModuliSetList rotated = expected;
+  std::rotate(rotated.begin(), rotated.end() - 1, rotated.end());
   // The expected sets plus two reducible ones: the right found list from the
   // wrong number of candidates.
   ModuliSetList padded = expected;
@@ -155,7 +159,7 @@ TEST(K7Census, FailsBeforePrintingAnything) {
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"order matters", expected, reversed, kDefaultBudget,
+      {"order matters", expected, rotated, kDefaultBudget,
        "k=7 census mismatch: computed " + kK7Sets + ", expected [[2, 4, 8, 12, 16, 24, 48], " +
            kK7Sets.substr(1, kK7Sets.find(", [2, 4, 8, 12") - 1) + "]"},
       {"candidate count", padded, expected, kDefaultBudget,
@@ -221,7 +225,7 @@ TEST(K8Census, FoundListAndAggregateAreCheckedInTurn) {
       {"candidate count", fixture, fixture,
        "k=8 aggregate mismatch: candidates=65, min=Some(36), max=Some(96), reciprocal=(14, 9)"},
       {"extrema", one_row_less, one_row_less,
-       "k=8 aggregate mismatch: candidates=64, min=Some(36), max=Some(96), reciprocal=(3, 2)"},
+       "k=8 aggregate mismatch: candidates=64, min=Some(36), max=Some(96), reciprocal=(55, 36)"},
   };
   for (const Case& c : cases) {
     std::ostringstream out;

@@ -1,0 +1,311 @@
+// Bad inputs run end to end that the case folders of tests/e2e cannot hold:
+// files generated at run time (tokens of a million digits), special files
+// (a FIFO, a socket, a symbolic-link loop, a file without read permission)
+// and arguments too long to write down. Each run must end with its exact
+// FAIL line, status 1 and nothing on standard output, or pass where the
+// input, however odd, is a valid candidate.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCoveringRows = "2 0\n3 0\n4 1\n6 5\n12 7\n";
+const std::string kCovering = "5\n" + kCoveringRows;
+const std::string kPass = "PASS: 5 distinct moduli; displayed classes cover "
+                          "period 12; every one-modulus deletion is "
+                          "non-covering (54 exhaustive DFS nodes)\n";
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status = -1; // the exit status, or 128 plus the signal that ended it
+};
+
+// A run of the program that has been started and not yet collected, so that
+// a test can act on a file while the program has it open.
+class Running {
+public:
+  explicit Running(const std::vector<std::string> &args) {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "pipe: " << std::strerror(errno);
+      return;
+    }
+    std::vector<std::string> texts = {"tilvane"};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &text : texts)
+      argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out_pipe[1], STDOUT_FILENO);
+      ::dup2(err_pipe[1], STDERR_FILENO);
+      ::execv(TILVANE_BINARY, argv.data());
+      ::_exit(127);
+    }
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+    out_fd_ = out_pipe[0];
+    err_fd_ = err_pipe[0];
+  }
+
+  // Drains both streams together until the program ends.
+  Outcome finish() {
+    Outcome outcome;
+    std::array<pollfd, 2> fds = {pollfd{out_fd_, POLLIN, 0},
+                                 pollfd{err_fd_, POLLIN, 0}};
+    std::array<std::string *, 2> sinks = {&outcome.out, &outcome.err};
+    int open_count = 2;
+    while (open_count > 0) {
+      if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (errno == EINTR)
+          continue;
+        break;
+      }
+      for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0)
+          continue;
+        char buffer[65536];
+        const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (got > 0) {
+          sinks[i]->append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+          --open_count;
+        }
+      }
+    }
+    int wait_status = 0;
+    while (::waitpid(pid_, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                            : 128 + WTERMSIG(wait_status);
+    return outcome;
+  }
+
+private:
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+};
+
+Outcome run_program(const std::vector<std::string> &args) {
+  return Running(args).finish();
+}
+
+// The outcome of a failing run: its FAIL line, status 1, no report.
+Outcome failure(const std::string &error_text) {
+  return {"", "FAIL: " + error_text + "\n", 1};
+}
+
+void expect_outcome(const Outcome &got, const Outcome &expected,
+                    const std::string &what) {
+  EXPECT_EQ(got.status, expected.status) << what;
+  EXPECT_EQ(got.out, expected.out) << what;
+  // A million-digit message is compared whole but shown only in part.
+  EXPECT_TRUE(got.err == expected.err)
+      << what << "\nstandard error: " << got.err.substr(0, 200)
+      << "\nexpected:       " << expected.err.substr(0, 200);
+}
+
+class BadInput : public testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern =
+        (fs::temp_directory_path() / "tilvane-bad-input-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    if (dir_.empty())
+      return;
+    std::error_code ignored;
+    fs::permissions(dir_ / "locked.txt", fs::perms::owner_all, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string path(const std::string &name) const {
+    return (dir_ / name).string();
+  }
+
+  std::string write(const std::string &name, const std::string &content) const {
+    std::ofstream(dir_ / name, std::ios::binary) << content;
+    return path(name);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(BadInput, MillionDigitTokensAreRejectedWholeOrReadWhenTheyFit) {
+  const std::string nines(1'000'000, '9');
+  const std::string zeros(999'999, '0');
+  struct Case {
+    std::string name;
+    std::string content;
+    Outcome expected;
+  };
+  const std::vector<Case> cases = {
+      {"as k", nines + "\n" + kCoveringRows,
+       failure("invalid size k: \"" + nines + "\"")},
+      {"as a modulus", "5\n2 0\n" + nines + " 0\n4 1\n6 5\n12 7\n",
+       failure("invalid modulus on row 2: \"" + nines + "\"")},
+      {"as a residue", "5\n2 0\n3 0\n4 " + nines + "\n6 5\n12 7\n",
+       failure("invalid residue on row 3: \"" + nines + "\"")},
+      {"as a trailing token", kCovering + nines + "\n",
+       failure("unexpected trailing token: \"" + nines + "\"")},
+      // Leading zeros do not count against the 64 bits.
+      {"of leading zeros in k",
+       "+" + zeros + "5\n" + kCoveringRows,
+       {kPass, "", 0}},
+      {"of leading zeros in a residue",
+       "5\n2 0\n3 0\n4 " + zeros + "1\n6 5\n12 7\n",
+       {kPass, "", 0}},
+      {"of zeros as a modulus", "1\n" + zeros + "0 0\n",
+       failure("modulus on row 1 must exceed 1")},
+  };
+  for (const Case &c : cases) {
+    expect_outcome(run_program({write("c.txt", c.content)}), c.expected,
+                   c.name);
+  }
+}
+
+// A single argument may hold 128 KiB on Linux; a budget of a hundred
+// thousand digits is refused with the whole argument quoted, or read when
+// all but its last digits are zeros.
+TEST_F(BadInput, HundredThousandDigitBudgets) {
+  const std::string candidate = write("c.txt", kCovering);
+  const std::string nines(100'000, '9');
+  expect_outcome(run_program({candidate, "--max-nodes", nines}),
+                 failure("invalid search-node budget: \"" + nines + "\""),
+                 "nines");
+  expect_outcome(
+      run_program({candidate, "--max-nodes", std::string(99'998, '0') + "54"}),
+      {kPass, "", 0}, "zeros then 54");
+  expect_outcome(
+      run_program({candidate, "--max-nodes", std::string(100'000, '0')}),
+      failure("search-node budget must be positive"), "zeros");
+}
+
+// Opens the FIFO for writing once the program has opened it for reading,
+// giving up after ten seconds (the program may have failed before opening).
+int open_fifo_writer(const std::string &fifo) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != ENXIO ||
+        std::chrono::steady_clock::now() > deadline)
+      return fd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void write_all(int fd, const std::string &text) {
+  // Back to blocking writes: the program reads while the test writes.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR)
+      continue;
+    ASSERT_GT(wrote, 0) << std::strerror(errno);
+    done += static_cast<std::size_t>(wrote);
+  }
+}
+
+// A FIFO has no size to read in advance: the program reads until its writer
+// closes. Closed at once it is an empty candidate; fed a candidate behind
+// several pipe buffers of white space, it is read whole and passes.
+TEST_F(BadInput, FifoIsReadUntilItsWriterCloses) {
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+  struct Case {
+    std::string name;
+    std::string content;
+    Outcome expected;
+  };
+  const std::vector<Case> cases = {
+      {"closed at once", "", failure("empty candidate: expected k")},
+      {"a candidate", kCovering, {kPass, "", 0}},
+      {"a candidate after a megabyte of blanks",
+       std::string(1 << 20, ' ') + kCovering,
+       {kPass, "", 0}},
+      {"not UTF-8", kCovering + "\xff",
+       failure("cannot read candidate \"" + fifo +
+               "\": stream did not contain valid UTF-8")},
+  };
+  for (const Case &c : cases) {
+    Running running({fifo});
+    const int writer = open_fifo_writer(fifo);
+    ASSERT_GE(writer, 0) << c.name << ": the program never opened the FIFO";
+    write_all(writer, c.content);
+    ::close(writer);
+    expect_outcome(running.finish(), c.expected, c.name);
+  }
+}
+
+TEST_F(BadInput, SpecialFilesReportTheSystemsReason) {
+  const std::string loop = path("loop");
+  ASSERT_EQ(::symlink("loop", loop.c_str()), 0) << std::strerror(errno);
+  expect_outcome(run_program({loop}),
+                 failure("cannot read candidate \"" + loop +
+                         "\": Too many levels of symbolic links (os error 40)"),
+                 "symbolic-link loop");
+
+  const std::string socket_path = path("socket");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr *>(&address),
+                   sizeof address),
+            0)
+      << std::strerror(errno);
+  expect_outcome(run_program({socket_path}),
+                 failure("cannot read candidate \"" + socket_path +
+                         "\": No such device or address (os error 6)"),
+                 "socket");
+  ::close(sock);
+}
+
+// Permissions do not bind a privileged user (tests may run as root), so the
+// case is skipped when the file stays readable.
+TEST_F(BadInput, FileWithoutReadPermission) {
+  const std::string locked = write("locked.txt", kCovering);
+  ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+  if (::access(locked.c_str(), R_OK) == 0) {
+    GTEST_SKIP() << "this user reads files without read permission";
+  }
+  expect_outcome(run_program({locked}),
+                 failure("cannot read candidate \"" + locked +
+                         "\": Permission denied (os error 13)"),
+                 "no read permission");
+}
+
+} // namespace

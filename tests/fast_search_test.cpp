@@ -1,0 +1,364 @@
+// The fast search against the literal one: the same outcome, node count and
+// residues for census-like sets, random sets and large sets, at every budget
+// from 0 to beyond the exact count, on every instruction-set level this
+// processor offers; and the result cache shared by census workers.
+#include "engine/fast_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/congruence.h"
+#include "engine/cover_check.h"
+#include "engine/irreducibility.h"
+#include "engine/period.h"
+#include "engine/residue_search.h"
+#include "engine/search_cache.h"
+#include "engine/simd_level.h"
+
+namespace tilvane {
+namespace {
+
+using Moduli = std::vector<std::uint64_t>;
+
+// A small deterministic generator (splitmix64), the same on every platform.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  std::uint64_t below(std::uint64_t n) { return next() % n; }
+
+ private:
+  std::uint64_t state_;
+};
+
+Moduli divisors_from_two(std::uint64_t n) {
+  Moduli out;
+  for (std::uint64_t d = 2; d <= n; ++d) {
+    if (n % d == 0) out.push_back(d);
+  }
+  return out;
+}
+
+// k distinct members of pool, in increasing order.
+Moduli pick(const Moduli& pool, std::size_t k, Random& random) {
+  Moduli chosen = pool;
+  for (std::size_t i = 0; i < k; ++i) {
+    std::swap(chosen[i], chosen[i + random.below(chosen.size() - i)]);
+  }
+  chosen.resize(k);
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
+}
+
+Moduli without(const Moduli& moduli, std::size_t skip) {
+  Moduli out;
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (i != skip) out.push_back(moduli[i]);
+  }
+  return out;
+}
+
+bool sum_at_least_one(const Moduli& moduli) {
+  const std::uint64_t lcm =
+      std::accumulate(moduli.begin(), moduli.end(), std::uint64_t{1},
+                      [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+  std::uint64_t sum = 0;
+  for (std::uint64_t m : moduli) sum += lcm / m;
+  return sum >= lcm;
+}
+
+// Sets like the census candidates: k divisors of some L up to 2^(k-1) whose
+// reciprocals sum to at least 1 (the others end in the pre-test), followed
+// by all their one-modulus deletions.
+std::vector<Moduli> census_like_sets(std::size_t per_size, std::uint64_t seed) {
+  Random random(seed);
+  std::vector<Moduli> sets;
+  for (std::size_t k = 5; k <= 11; ++k) {
+    const std::uint64_t max_lcm = std::uint64_t{1} << (k - 1);
+    std::size_t made = 0;
+    while (made < per_size) {
+      const Moduli pool = divisors_from_two(2 + random.below(max_lcm - 1));
+      if (pool.size() < k) continue;
+      const Moduli set = pick(pool, k, random);
+      if (!sum_at_least_one(set)) continue;
+      sets.push_back(set);
+      for (std::size_t i = 0; i < k; ++i) sets.push_back(without(set, i));
+      ++made;
+    }
+  }
+  return sets;
+}
+
+// Random sets of 2 to 9 moduli up to 60. Periods beyond the checker limit
+// compare the pre-test and the period errors; the literal search's cost per
+// node grows with the period, so the others are kept to periods up to 50000.
+std::vector<Moduli> random_sets(std::size_t count, std::uint64_t seed) {
+  Random random(seed);
+  Moduli pool;
+  for (std::uint64_t m = 2; m <= 60; ++m) pool.push_back(m);
+  std::vector<Moduli> sets;
+  while (sets.size() < count) {
+    Moduli set = pick(pool, 2 + random.below(8), random);
+    const std::uint64_t lcm =
+        std::accumulate(set.begin(), set.end(), std::uint64_t{1},
+                        [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+    if (lcm <= 50000 || lcm > kPeriodLimit) sets.push_back(std::move(set));
+  }
+  return sets;
+}
+
+// 12 to 16 divisors of numbers with many divisors: periods up to 1024 for
+// the bitset search, and larger ones (up to 720720) for the counter search.
+std::vector<Moduli> large_sets(std::size_t count, std::uint64_t seed) {
+  Random random(seed);
+  const Moduli bases = {720, 840, 960, 1008, 1024, 5040, 10080, 55440, 720720};
+  std::vector<Moduli> sets;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Moduli pool = divisors_from_two(bases[i % bases.size()]);
+    sets.push_back(pick(pool, std::min<std::size_t>(pool.size(), 12 + random.below(5)), random));
+  }
+  return sets;
+}
+
+std::vector<SimdLevel> supported_levels() {
+  std::vector<SimdLevel> levels;
+  for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+    if (simd_level_supported(level)) levels.push_back(level);
+  }
+  return levels;
+}
+
+std::string describe(const Result<CoverSearch>& r) {
+  if (!r) return "error " + r.error();
+  std::string text = r->outcome == SearchOutcome::Found      ? "Found"
+                     : r->outcome == SearchOutcome::NotFound ? "NotFound"
+                                                             : "BudgetExceeded";
+  text += " after " + std::to_string(r->nodes) + " nodes";
+  return text;
+}
+
+// True when the congruences residues[i] (mod moduli[i]), leaving out index
+// skip (none when skip is past the end), cover every integer.
+bool covers(const Moduli& moduli, const Moduli& residues, std::size_t skip) {
+  std::vector<Congruence> congruences;
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (i != skip) congruences.push_back({moduli[i], residues[i]});
+  }
+  auto period = common_period(moduli);
+  return period && verify_displayed_cover(congruences, *period).ok();
+}
+
+// The literal search may finish a cover before every modulus has a residue;
+// it then reports an unset (arbitrary) value for those moduli, where the
+// fast search reports 0. A difference is accepted only there: the fast
+// search says 0, and the cover holds without that modulus.
+void expect_same_residues(const Moduli& moduli, const Moduli& literal, const Moduli& fast) {
+  ASSERT_EQ(literal.size(), fast.size());
+  EXPECT_TRUE(covers(moduli, fast, moduli.size()));
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (literal[i] == fast[i]) continue;
+    EXPECT_EQ(fast[i], 0U) << "modulus " << moduli[i];
+    EXPECT_TRUE(covers(moduli, fast, i)) << "modulus " << moduli[i];
+  }
+}
+
+// Compares the searches at budget on every level; returns the literal result.
+Result<CoverSearch> expect_same_search(const Moduli& moduli, std::uint64_t budget) {
+  auto literal = find_cover_literal(moduli, budget);
+  for (SimdLevel level : supported_levels()) {
+    SCOPED_TRACE(::testing::PrintToString(moduli) + " budget " + std::to_string(budget) + " " +
+                 simd_level_name(level));
+    auto fast = find_cover_fast(moduli, budget, level);
+    EXPECT_EQ(describe(fast), describe(literal));
+    if (literal && fast && literal->outcome == SearchOutcome::Found &&
+        fast->outcome == SearchOutcome::Found) {
+      expect_same_residues(moduli, literal->residues, fast->residues);
+    }
+  }
+  return literal;
+}
+
+// The full search with budget cap, then the budgets around its exact count
+// and the tiny ones. A search that reaches the cap is compared at the cap.
+void expect_same_at_every_budget(const Moduli& moduli, std::uint64_t cap) {
+  auto full = expect_same_search(moduli, cap);
+  if (!full) return;
+  const std::uint64_t exact = full->nodes;
+  for (std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{7},
+                               std::uint64_t{100}, exact - 1, exact, exact + 1}) {
+    if (budget < cap) (void)expect_same_search(moduli, budget);
+  }
+}
+
+void expect_same_on_all(const std::vector<Moduli>& sets, std::uint64_t cap) {
+  for (const Moduli& moduli : sets) {
+    expect_same_at_every_budget(moduli, cap);
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+TEST(FastSearch, MatchesTheLiteralSearchOnCensusLikeSets) {
+  expect_same_on_all(census_like_sets(20, 1), 20000);
+}
+
+TEST(FastSearch, MatchesTheLiteralSearchOnRandomSets) {
+  expect_same_on_all(random_sets(1500, 2), 20000);
+}
+
+TEST(FastSearch, MatchesTheLiteralSearchOnSetsOfTwelveToSixteenModuli) {
+  expect_same_on_all(large_sets(120, 3), 5000);
+}
+
+TEST(FastSearch, MatchesTheLiteralSearchOnEdgeSets) {
+  const std::vector<Moduli> sets = {
+      {},
+      {2},
+      {2, 3, 4, 6, 12},
+      {2, 3, 4, 6},
+      {4, 5, 6, 7, 8},
+      {1000003, 1000033},
+      {2, 3, 5, 7, 11, 13, 17, 19, 23, 29},
+      {3, 9223372036854775808ULL},
+      {2, 3, 9223372036854775808ULL},
+      {2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 1024 * 3},
+      // Every divisor of 840 from 2: the most moduli a period up to 1024 has.
+      divisors_from_two(840),
+      // Period just above the bitset limit.
+      {2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768, 1536},
+  };
+  expect_same_on_all(sets, 20000);
+}
+
+// The literal search reports residue 0 for the fast search's 0 when it
+// assigned it; this set finds its cover with 24 never assigned.
+TEST(FastSearch, ModuliLeftOutOfTheCoverGetResidueZero) {
+  auto r = find_cover_fast(Moduli{2, 3, 4, 6, 8, 12, 24}, 1000);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r->outcome, SearchOutcome::Found);
+  EXPECT_EQ(r->nodes, 6U);
+  EXPECT_EQ(r->residues, (Moduli{0, 1, 1, 3, 3, 11, 0}));
+}
+
+TEST(HeavyFastSearch, MatchesTheLiteralSearchOnManyCensusLikeSets) {
+  expect_same_on_all(census_like_sets(60, 11), 200000);
+}
+
+TEST(HeavyFastSearch, MatchesTheLiteralSearchOnManyRandomAndLargeSets) {
+  expect_same_on_all(random_sets(3000, 12), 100000);
+  expect_same_on_all(large_sets(300, 13), 100000);
+}
+
+TEST(SimdLevels, PortableIsAlwaysSupportedAndNamed) {
+  EXPECT_TRUE(simd_level_supported(SimdLevel::Portable));
+  EXPECT_TRUE(simd_level_supported(detected_simd_level()));
+  EXPECT_STREQ(simd_level_name(SimdLevel::Portable), "portable");
+  EXPECT_STREQ(simd_level_name(SimdLevel::Avx2), "avx2");
+  EXPECT_STREQ(simd_level_name(SimdLevel::Avx512), "avx512");
+}
+
+TEST(SearchCache, ReturnsWhatWasStoredAndDropsWhatItCannotHold) {
+  SearchCache cache(1000, 64);
+  EXPECT_EQ(cache.slot_count(), 64U);
+  EXPECT_EQ(cache.memory_bytes(), 64U * 32U);
+  const Moduli a = {2, 3, 4, 6, 12};
+  const Moduli b = {2, 3, 4, 6, 24};
+  EXPECT_FALSE(cache.find(a).has_value());
+  cache.insert(a, {SearchOutcome::NotFound, 100});
+  cache.insert(b, {SearchOutcome::BudgetExceeded, 1000});
+  EXPECT_EQ(cache.find(a), (CachedSearch{SearchOutcome::NotFound, 100}));
+  EXPECT_EQ(cache.find(b), (CachedSearch{SearchOutcome::BudgetExceeded, 1000}));
+  EXPECT_FALSE(cache.find(Moduli{2, 3, 4, 6}).has_value());
+
+  struct Dropped {
+    Moduli moduli;
+    std::uint64_t nodes;
+  };
+  const std::vector<Dropped> dropped = {
+      {{2, 3, 4, 6, 8}, SearchCache::kMinNodes - 1},  // cheaper to repeat
+      {{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 500},    // too many moduli
+      {{2, 3, 65536}, 500},                           // modulus too large
+      {{}, 500},                                      // nothing to key
+  };
+  for (const Dropped& d : dropped) {
+    cache.insert(d.moduli, {SearchOutcome::NotFound, d.nodes});
+    EXPECT_FALSE(cache.find(d.moduli).has_value()) << ::testing::PrintToString(d.moduli);
+  }
+  EXPECT_EQ(cache.stored(), 2U);
+}
+
+TEST(SearchCache, AFullTableDropsNewSetsButNeverAnswersWrongly) {
+  SearchCache cache(1000, 64);
+  std::vector<Moduli> sets;
+  for (std::uint64_t m = 3; m < 400; ++m) sets.push_back({2, m, 2 * m});
+  for (std::size_t i = 0; i < sets.size(); ++i)
+    cache.insert(sets[i], {SearchOutcome::NotFound, 64 + i});
+  std::size_t answered = 0;
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    if (auto hit = cache.find(sets[i])) {
+      ++answered;
+      EXPECT_EQ(*hit, (CachedSearch{SearchOutcome::NotFound, 64 + i}));
+    }
+  }
+  EXPECT_EQ(answered, cache.stored());
+  EXPECT_LE(answered, 64U);
+  EXPECT_GT(answered, 0U);
+}
+
+std::string describe(const Result<IrreducibleDecision>& r) {
+  if (!r) return "error " + r.error();
+  return std::string(r->irreducible ? "true " : "false ") + std::to_string(r->nodes);
+}
+
+// Census-like candidates share many deletions; deciding them with one cache
+// from several threads at once gives exactly the decisions without a cache.
+TEST(SearchCache, SharedByThreadsLeavesEveryDecisionUnchanged) {
+  std::vector<Moduli> candidates;
+  for (const Moduli& set : census_like_sets(4, 21)) {
+    if (set.size() >= 5) candidates.push_back(set);
+  }
+  const std::uint64_t budget = 30000;
+  std::vector<std::string> expected;
+  for (const Moduli& c : candidates)
+    expected.push_back(describe(decide_irreducible_moduli(c, budget)));
+
+  SearchCache cache(budget, 1024);
+  constexpr std::size_t kThreads = 4;
+  std::vector<std::vector<std::string>> got(kThreads, std::vector<std::string>(candidates.size()));
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Each thread goes through all candidates, starting at its own place.
+      for (std::size_t n = 0; n < candidates.size(); ++n) {
+        const std::size_t i = (n + t * candidates.size() / kThreads) % candidates.size();
+        got[t][i] = describe(decide_irreducible_moduli(candidates[i], budget, cache));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (std::size_t t = 0; t < kThreads; ++t) EXPECT_EQ(got[t], expected) << "thread " << t;
+  EXPECT_GT(cache.stored(), 0U);
+}
+
+TEST(SearchCache, ACacheForAnotherBudgetIsNotUsed) {
+  const Moduli set = {2, 3, 4, 6, 12};
+  SearchCache cache(50000000, 64);
+  // A wrong entry planted for the deletion [2, 3, 4, 6] must not be read
+  // when the budget differs, and is read when it matches.
+  cache.insert(Moduli{3, 4, 6, 12}, {SearchOutcome::NotFound, 1000});
+  EXPECT_EQ(describe(decide_irreducible_moduli(set, 100, cache)), "true 59");
+  EXPECT_EQ(describe(decide_irreducible_moduli(set, 50000000, cache)), "true 1059");
+}
+
+}  // namespace
+}  // namespace tilvane
