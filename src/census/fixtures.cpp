@@ -15,8 +15,9 @@ namespace {
 Result<ModuliSet> parse_line(std::string_view line, std::size_t line_number, std::size_t k) {
   // The tokenizer decodes UTF-8; a line that is not UTF-8 has no tokens to
   // show in quoted form, so it is refused as a whole.
-  if (!is_valid_utf8(line))
+  if (!is_valid_utf8(line)) {
     return fail(cat("expected-set line ", line_number, " is not valid UTF-8"));
+  }
   ModuliSet numbers;
   TokenReader tokens(line);
   while (auto token = tokens.next()) {
