@@ -12,6 +12,7 @@
 // deletions up to the first that covers).
 //
 //   search_bench                       samples, then k = 9 and k = 10 censuses
+//                                      (with and without the cache)
 //   search_bench --with-k11-census     also the k = 11 census (most of an hour)
 //   search_bench --benchmark_filter=Sample   samples only
 #include <benchmark/benchmark.h>
@@ -181,11 +182,12 @@ void BM_Sample(benchmark::State& state, std::size_t sample_index, int engine) {
 }
 
 // Decides every candidate of a census on all hardware threads, candidates
-// taken in chunks from a shared counter, with one result cache for all.
-void BM_Census(benchmark::State& state, std::size_t k) {
+// taken in chunks from a shared counter, with one result cache for all (or
+// none, for comparison).
+void BM_Census(benchmark::State& state, std::size_t k, bool with_cache) {
   const std::vector<Moduli> all = census_candidates(k);
   for (auto _ : state) {
-    SearchCache cache(kBudget);
+    SearchCache cache(kBudget, with_cache ? SearchCache::kDefaultSlots : 64);
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> total{0};
     std::atomic<std::size_t> found{0};
@@ -198,7 +200,8 @@ void BM_Census(benchmark::State& state, std::size_t k) {
         for (std::size_t begin = next.fetch_add(kChunk); begin < all.size();
              begin = next.fetch_add(kChunk)) {
           for (std::size_t i = begin; i < std::min(all.size(), begin + kChunk); ++i) {
-            auto r = decide_irreducible_moduli(all[i], kBudget, cache);
+            auto r = with_cache ? decide_irreducible_moduli(all[i], kBudget, cache)
+                                : decide_irreducible_moduli(all[i], kBudget);
             if (!r) {
               failed = true;
               continue;
@@ -231,10 +234,14 @@ void register_benchmarks(bool with_k11) {
   }
   for (std::size_t k : {std::size_t{9}, std::size_t{10}, std::size_t{11}}) {
     if (k == 11 && !with_k11) continue;
-    benchmark::RegisterBenchmark(("Census/k" + std::to_string(k)).c_str(), BM_Census, k)
-        ->Unit(benchmark::kSecond)
-        ->Iterations(1)
-        ->UseRealTime();
+    for (bool with_cache : {true, false}) {
+      const std::string name =
+          "Census/k" + std::to_string(k) + (with_cache ? "/cache" : "/no_cache");
+      benchmark::RegisterBenchmark(name.c_str(), BM_Census, k, with_cache)
+          ->Unit(benchmark::kSecond)
+          ->Iterations(1)
+          ->UseRealTime();
+    }
   }
 }
 

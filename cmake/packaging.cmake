@@ -27,12 +27,12 @@ set(CPACK_PACKAGE_VENDOR "tilvane developers")
 set(CPACK_PACKAGE_CONTACT "tilvane developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "verifier for covering systems of congruences with distinct moduli")
-set(CPACK_PACKAGE_DESCRIPTION
-    "tilvane checks that a file of congruences is an irreducible covering system: the "
-    "displayed classes cover every integer, and no one-modulus deletion admits a covering "
-    "choice of residues, decided by exhaustive bounded search. It also recomputes censuses "
-    "of irreducible covering systems for small sizes and compares them with lists compiled "
-    "into the program.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "tilvane checks that a file of congruences is an irreducible covering system: the "
+  "displayed classes cover every integer, and no one-modulus deletion admits a covering "
+  "choice of residues, decided by exhaustive bounded search. It also recomputes censuses "
+  "of irreducible covering systems for small sizes and compares them with lists compiled "
+  "into the program.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tilvane)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")

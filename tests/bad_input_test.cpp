@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,6 +17,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,33 +33,33 @@ namespace fs = std::filesystem;
 
 const std::string kCoveringRows = "2 0\n3 0\n4 1\n6 5\n12 7\n";
 const std::string kCovering = "5\n" + kCoveringRows;
-const std::string kPass = "PASS: 5 distinct moduli; displayed classes cover "
-                          "period 12; every one-modulus deletion is "
-                          "non-covering (54 exhaustive DFS nodes)\n";
+const std::string kPass =
+    "PASS: 5 distinct moduli; displayed classes cover "
+    "period 12; every one-modulus deletion is "
+    "non-covering (54 exhaustive DFS nodes)\n";
 
 struct Outcome {
   std::string out;
   std::string err;
-  int status = -1; // the exit status, or 128 plus the signal that ended it
+  int status = -1;    // the exit status, or 128 plus the signal that ended it
+  long peak_kib = 0;  // the program's peak resident memory
 };
 
 // A run of the program that has been started and not yet collected, so that
 // a test can act on a file while the program has it open.
 class Running {
-public:
-  explicit Running(const std::vector<std::string> &args) {
+ public:
+  explicit Running(const std::vector<std::string>& args) {
     int out_pipe[2];
     int err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 ||
-        ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
       ADD_FAILURE() << "pipe: " << std::strerror(errno);
       return;
     }
     std::vector<std::string> texts = {"tilvane"};
     texts.insert(texts.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &text : texts)
-      argv.push_back(text.data());
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
     argv.push_back(nullptr);
 
     pid_ = ::fork();
@@ -75,19 +78,16 @@ public:
   // Drains both streams together until the program ends.
   Outcome finish() {
     Outcome outcome;
-    std::array<pollfd, 2> fds = {pollfd{out_fd_, POLLIN, 0},
-                                 pollfd{err_fd_, POLLIN, 0}};
-    std::array<std::string *, 2> sinks = {&outcome.out, &outcome.err};
+    std::array<pollfd, 2> fds = {pollfd{out_fd_, POLLIN, 0}, pollfd{err_fd_, POLLIN, 0}};
+    std::array<std::string*, 2> sinks = {&outcome.out, &outcome.err};
     int open_count = 2;
     while (open_count > 0) {
       if (::poll(fds.data(), fds.size(), -1) < 0) {
-        if (errno == EINTR)
-          continue;
+        if (errno == EINTR) continue;
         break;
       }
       for (std::size_t i = 0; i < fds.size(); ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0)
-          continue;
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
         char buffer[65536];
         const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
         if (got > 0) {
@@ -100,59 +100,52 @@ public:
       }
     }
     int wait_status = 0;
-    while (::waitpid(pid_, &wait_status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(pid_, &wait_status, 0, &usage) < 0 && errno == EINTR) {
     }
-    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                            : 128 + WTERMSIG(wait_status);
+    outcome.peak_kib = usage.ru_maxrss;
+    outcome.status =
+        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return outcome;
   }
 
-private:
+ private:
   pid_t pid_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;
 };
 
-Outcome run_program(const std::vector<std::string> &args) {
-  return Running(args).finish();
-}
+Outcome run_program(const std::vector<std::string>& args) { return Running(args).finish(); }
 
 // The outcome of a failing run: its FAIL line, status 1, no report.
-Outcome failure(const std::string &error_text) {
-  return {"", "FAIL: " + error_text + "\n", 1};
-}
+Outcome failure(const std::string& error_text) { return {"", "FAIL: " + error_text + "\n", 1, 0}; }
+Outcome success(const std::string& report) { return {report, "", 0, 0}; }
 
-void expect_outcome(const Outcome &got, const Outcome &expected,
-                    const std::string &what) {
+void expect_outcome(const Outcome& got, const Outcome& expected, const std::string& what) {
   EXPECT_EQ(got.status, expected.status) << what;
   EXPECT_EQ(got.out, expected.out) << what;
   // A million-digit message is compared whole but shown only in part.
-  EXPECT_TRUE(got.err == expected.err)
-      << what << "\nstandard error: " << got.err.substr(0, 200)
-      << "\nexpected:       " << expected.err.substr(0, 200);
+  EXPECT_TRUE(got.err == expected.err) << what << "\nstandard error: " << got.err.substr(0, 200)
+                                       << "\nexpected:       " << expected.err.substr(0, 200);
 }
 
 class BadInput : public testing::Test {
-protected:
+ protected:
   void SetUp() override {
-    std::string pattern =
-        (fs::temp_directory_path() / "tilvane-bad-input-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "tilvane-bad-input-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
     dir_ = pattern;
   }
   void TearDown() override {
-    if (dir_.empty())
-      return;
+    if (dir_.empty()) return;
     std::error_code ignored;
     fs::permissions(dir_ / "locked.txt", fs::perms::owner_all, ignored);
     fs::remove_all(dir_, ignored);
   }
 
-  std::string path(const std::string &name) const {
-    return (dir_ / name).string();
-  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-  std::string write(const std::string &name, const std::string &content) const {
+  std::string write(const std::string& name, const std::string& content) const {
     std::ofstream(dir_ / name, std::ios::binary) << content;
     return path(name);
   }
@@ -169,8 +162,7 @@ TEST_F(BadInput, MillionDigitTokensAreRejectedWholeOrReadWhenTheyFit) {
     Outcome expected;
   };
   const std::vector<Case> cases = {
-      {"as k", nines + "\n" + kCoveringRows,
-       failure("invalid size k: \"" + nines + "\"")},
+      {"as k", nines + "\n" + kCoveringRows, failure("invalid size k: \"" + nines + "\"")},
       {"as a modulus", "5\n2 0\n" + nines + " 0\n4 1\n6 5\n12 7\n",
        failure("invalid modulus on row 2: \"" + nines + "\"")},
       {"as a residue", "5\n2 0\n3 0\n4 " + nines + "\n6 5\n12 7\n",
@@ -178,18 +170,13 @@ TEST_F(BadInput, MillionDigitTokensAreRejectedWholeOrReadWhenTheyFit) {
       {"as a trailing token", kCovering + nines + "\n",
        failure("unexpected trailing token: \"" + nines + "\"")},
       // Leading zeros do not count against the 64 bits.
-      {"of leading zeros in k",
-       "+" + zeros + "5\n" + kCoveringRows,
-       {kPass, "", 0}},
-      {"of leading zeros in a residue",
-       "5\n2 0\n3 0\n4 " + zeros + "1\n6 5\n12 7\n",
-       {kPass, "", 0}},
-      {"of zeros as a modulus", "1\n" + zeros + "0 0\n",
-       failure("modulus on row 1 must exceed 1")},
+      {"of leading zeros in k", "+" + zeros + "5\n" + kCoveringRows, success(kPass)},
+      {"of leading zeros in a residue", "5\n2 0\n3 0\n4 " + zeros + "1\n6 5\n12 7\n",
+       success(kPass)},
+      {"of zeros as a modulus", "1\n" + zeros + "0 0\n", failure("modulus on row 1 must exceed 1")},
   };
-  for (const Case &c : cases) {
-    expect_outcome(run_program({write("c.txt", c.content)}), c.expected,
-                   c.name);
+  for (const Case& c : cases) {
+    expect_outcome(run_program({write("c.txt", c.content)}), c.expected, c.name);
   }
 }
 
@@ -200,38 +187,31 @@ TEST_F(BadInput, HundredThousandDigitBudgets) {
   const std::string candidate = write("c.txt", kCovering);
   const std::string nines(100'000, '9');
   expect_outcome(run_program({candidate, "--max-nodes", nines}),
-                 failure("invalid search-node budget: \"" + nines + "\""),
-                 "nines");
-  expect_outcome(
-      run_program({candidate, "--max-nodes", std::string(99'998, '0') + "54"}),
-      {kPass, "", 0}, "zeros then 54");
-  expect_outcome(
-      run_program({candidate, "--max-nodes", std::string(100'000, '0')}),
-      failure("search-node budget must be positive"), "zeros");
+                 failure("invalid search-node budget: \"" + nines + "\""), "nines");
+  expect_outcome(run_program({candidate, "--max-nodes", std::string(99'998, '0') + "54"}),
+                 success(kPass), "zeros then 54");
+  expect_outcome(run_program({candidate, "--max-nodes", std::string(100'000, '0')}),
+                 failure("search-node budget must be positive"), "zeros");
 }
 
 // Opens the FIFO for writing once the program has opened it for reading,
 // giving up after ten seconds (the program may have failed before opening).
-int open_fifo_writer(const std::string &fifo) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(10);
+int open_fifo_writer(const std::string& fifo) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 || errno != ENXIO ||
-        std::chrono::steady_clock::now() > deadline)
-      return fd;
+    if (fd >= 0 || errno != ENXIO || std::chrono::steady_clock::now() > deadline) return fd;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
-void write_all(int fd, const std::string &text) {
+void write_all(int fd, const std::string& text) {
   // Back to blocking writes: the program reads while the test writes.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR)
-      continue;
+    if (wrote < 0 && errno == EINTR) continue;
     ASSERT_GT(wrote, 0) << std::strerror(errno);
     done += static_cast<std::size_t>(wrote);
   }
@@ -250,15 +230,13 @@ TEST_F(BadInput, FifoIsReadUntilItsWriterCloses) {
   };
   const std::vector<Case> cases = {
       {"closed at once", "", failure("empty candidate: expected k")},
-      {"a candidate", kCovering, {kPass, "", 0}},
-      {"a candidate after a megabyte of blanks",
-       std::string(1 << 20, ' ') + kCovering,
-       {kPass, "", 0}},
+      {"a candidate", kCovering, success(kPass)},
+      {"a candidate after a megabyte of blanks", std::string(1 << 20, ' ') + kCovering,
+       success(kPass)},
       {"not UTF-8", kCovering + "\xff",
-       failure("cannot read candidate \"" + fifo +
-               "\": stream did not contain valid UTF-8")},
+       failure("cannot read candidate \"" + fifo + "\": stream did not contain valid UTF-8")},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     Running running({fifo});
     const int writer = open_fifo_writer(fifo);
     ASSERT_GE(writer, 0) << c.name << ": the program never opened the FIFO";
@@ -283,9 +261,7 @@ TEST_F(BadInput, SpecialFilesReportTheSystemsReason) {
   address.sun_family = AF_UNIX;
   ASSERT_LT(socket_path.size(), sizeof address.sun_path);
   std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
-  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr *>(&address),
-                   sizeof address),
-            0)
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
       << std::strerror(errno);
   expect_outcome(run_program({socket_path}),
                  failure("cannot read candidate \"" + socket_path +
@@ -302,10 +278,45 @@ TEST_F(BadInput, FileWithoutReadPermission) {
   if (::access(locked.c_str(), R_OK) == 0) {
     GTEST_SKIP() << "this user reads files without read permission";
   }
-  expect_outcome(run_program({locked}),
-                 failure("cannot read candidate \"" + locked +
-                         "\": Permission denied (os error 13)"),
-                 "no read permission");
+  expect_outcome(
+      run_program({locked}),
+      failure("cannot read candidate \"" + locked + "\": Permission denied (os error 13)"),
+      "no read permission");
 }
 
-} // namespace
+class HeavyBadInput : public BadInput {};
+
+// The searches of a candidate check keep their state in memory sized by the
+// period and the number of moduli, never by the nodes visited: a check of
+// 128 moduli with period 17297280 that runs out of a budget of 50000 nodes
+// peaks at the same resident memory as one that stops after one node. The
+// moduli are 2, 3, 4, 6 and 12 (covering on their own) and 123 larger
+// divisors of the period, so that deleting a modulus leaves searches that
+// neither end quickly nor are excluded by the sum of reciprocals.
+TEST_F(HeavyBadInput, LongCandidateSearchKeepsItsMemoryFlat) {
+  constexpr std::uint64_t kPeriod = 17297280;
+  std::string rows = "2 0\n3 0\n4 1\n6 5\n12 7\n";
+  int added = 0;
+  for (std::uint64_t d = 401; added < 122; ++d) {
+    if (kPeriod % d == 0) {
+      rows += std::to_string(d) + " 1\n";
+      ++added;
+    }
+  }
+  rows += std::to_string(kPeriod) + " 1\n";
+  const std::string candidate = write("c.txt", "128\n" + rows);
+
+  const Outcome short_run = run_program({candidate, "--max-nodes", "1"});
+  EXPECT_EQ(short_run.err, "FAIL: irreducibility undecided after 1 search nodes; no PASS\n");
+  const Outcome long_run = run_program({candidate, "--max-nodes", "50000"});
+  EXPECT_TRUE(long_run.err.starts_with("FAIL: irreducibility ")) << long_run.err;
+  EXPECT_NE(long_run.err.find(" 50000 "), std::string::npos) << long_run.err;
+  EXPECT_EQ(long_run.out, "");
+  EXPECT_LT(long_run.peak_kib, short_run.peak_kib + 4096)
+      << "peak after one node " << short_run.peak_kib << " KiB, after 50000 nodes "
+      << long_run.peak_kib << " KiB";
+  std::printf("peak resident memory: %ld KiB after 1 node, %ld KiB after 50000 nodes\n",
+              short_run.peak_kib, long_run.peak_kib);
+}
+
+}  // namespace

@@ -49,6 +49,8 @@ class BitsetDfs {
                         std::uint32_t capacity, std::uint32_t unassigned);
   SearchOutcome explore_pair(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
                              std::uint32_t capacity, std::uint32_t unassigned);
+  bool last_covers(const std::uint64_t* bits, const std::uint8_t* cut, std::uint32_t from_word,
+                   std::uint32_t k) const;
   bool last_modulus(const std::uint64_t* bits, const std::uint8_t* cut, std::uint32_t from_word,
                     std::uint32_t last);
 
@@ -217,8 +219,27 @@ SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from
     starts[c] = md.modulus - 1 - (x - quotient * md.modulus);
     gains[c] = Ops::template gain<W>(bits, window(md, starts[c]));
   }
-  const unsigned first = gains[1] > gains[0] ? 1 : 0;
+  // The common case, decided without ordering the two children: when the
+  // budget covers the whole subtree (at most four nodes) and neither child
+  // covers everything, the order only matters if a grandchild covers. So
+  // both children are counted, each open child (capacity for what it
+  // leaves) with its one grandchild, and unless a grandchild covers the
+  // node is done; otherwise the exact walk below runs.
+  const std::uint32_t left0 = uncovered - gains[0];
+  const std::uint32_t left1 = uncovered - gains[1];
+  if (max_nodes_ - nodes_ >= 4 && left0 != 0 && left1 != 0) {
+    const bool open0 = moduli_[order[1]].share >= left0;
+    const bool open1 = moduli_[order[0]].share >= left1;
+    bool covers = false;
+    if (open0) covers |= last_covers(bits, window(moduli_[order[0]], starts[0]), word, order[1]);
+    if (open1) covers |= last_covers(bits, window(moduli_[order[1]], starts[1]), word, order[0]);
+    if (!covers) {
+      nodes_ += 2 + (open0 ? 1 : 0) + (open1 ? 1 : 0);
+      return SearchOutcome::NotFound;
+    }
+  }
 
+  const unsigned first = gains[1] > gains[0] ? 1 : 0;
   for (unsigned step = 0; step < 2; ++step) {
     const unsigned c = first ^ step;
     if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
@@ -245,12 +266,11 @@ SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from
 // child of its own: k takes the class of the child's smallest uncovered
 // residue x, and that grandchild either covers everything (Found) or has no
 // capacity left (NotFound). So it is decided here, without building the
-// child: the grandchild is found when the bits of the parent, less the
-// child's class and less the class of x (mod m_k), are empty. The caller
-// has counted the child; this counts the grandchild.
+// child: the grandchild covers when the bits of the parent, less the child's
+// class (cut) and less the class of x (mod m_k), are empty.
 template <unsigned W, class Ops>
-bool BitsetDfs<W, Ops>::last_modulus(const std::uint64_t* bits, const std::uint8_t* cut,
-                                     std::uint32_t from_word, std::uint32_t last) {
+bool BitsetDfs<W, Ops>::last_covers(const std::uint64_t* bits, const std::uint8_t* cut,
+                                    std::uint32_t from_word, std::uint32_t k) const {
   std::uint32_t word = from_word;
   std::uint64_t value;
   for (;;) {
@@ -261,14 +281,31 @@ bool BitsetDfs<W, Ops>::last_modulus(const std::uint64_t* bits, const std::uint8
     if (++word == W) search_abort("uncovered count and counters disagree");
   }
   const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(value));
-  const auto k = static_cast<std::uint32_t>(__builtin_ctz(last));
   const Modulus& md = moduli_[k];
   const auto quotient = static_cast<std::uint32_t>((x * md.reciprocal) >> 22);
-  const std::uint32_t residue = x - quotient * md.modulus;
-  if (!Ops::template empty_without<W>(bits, cut, window(md, md.modulus - 1 - residue))) {
-    return false;
+  const std::uint32_t start = md.modulus - 1 - (x - quotient * md.modulus);
+  return Ops::template empty_without<W>(bits, cut, window(md, start));
+}
+
+// last_covers for a counted child; when the grandchild covers, records the
+// residue of k and that no modulus is left unassigned.
+template <unsigned W, class Ops>
+bool BitsetDfs<W, Ops>::last_modulus(const std::uint64_t* bits, const std::uint8_t* cut,
+                                     std::uint32_t from_word, std::uint32_t last) {
+  const auto k = static_cast<std::uint32_t>(__builtin_ctz(last));
+  if (!last_covers(bits, cut, from_word, k)) return false;
+  std::uint32_t word = from_word;
+  for (;;) {
+    std::uint64_t c;
+    std::memcpy(&c, cut + 8 * word, sizeof c);
+    const std::uint64_t value = bits[word] & ~c;
+    if (value != 0) {
+      const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(value));
+      residues_[k] = x % moduli_[k].modulus;
+      break;
+    }
+    ++word;
   }
-  residues_[k] = residue;
   unassigned_at_found_ = 0;
   return true;
 }
