@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
-build="${TILVANE_PACKAGE_BUILD:-$root/build/package}"
+build="${TILVANE_PACKAGE_BUILD:-build/package}"
+[[ "$build" = /* ]] || build="$root/$build"
 jobs="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
 expected="PASS: 5 distinct moduli; displayed classes cover period 12; every one-modulus\
  deletion is non-covering (54 exhaustive DFS nodes)"
@@ -85,14 +86,14 @@ if dpkg-query -W -f='${Status}' tilvane 2>/dev/null | grep -q 'install ok instal
   fail "a tilvane package is installed already; remove it first"
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get install -y "$deb"
+$sudo apt-get install -y -q "$deb"
 trap 'rm -rf "$stage"; $sudo apt-get remove -y tilvane >/dev/null' EXIT
 check_program /usr/bin/tilvane
 [ "$(man -w tilvane)" = /usr/share/man/man1/tilvane.1.gz ] || fail "man does not find tilvane(1)"
 check_manual /usr/share/man/man1/tilvane.1.gz
 
 step "apt-get remove"
-$sudo apt-get remove -y tilvane
+$sudo apt-get remove -y -q tilvane
 trap 'rm -rf "$stage"' EXIT
 [ ! -e /usr/bin/tilvane ] || fail "/usr/bin/tilvane is left after removal"
 printf '\npackage check passed: %s\n' "$(basename "$deb")"

@@ -36,6 +36,7 @@
 #include "census/rendering.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
+#include "engine/search_cache.h"
 #include "engine/result.h"
 #include "engine/text_format.h"
 
@@ -237,9 +238,10 @@ class Sitting {
     const std::size_t first = progress_.decided;
     start_ = Clock::now();
     std::thread monitor([this] { monitor_loop(); });
+    SearchCache cache(options_.max_nodes);
     pool.for_each_index(candidates_.size() - first, [&](std::size_t j) {
       const std::size_t i = first + j;
-      slots_[i] = decide_irreducible_moduli(candidates_[i], options_.max_nodes);
+      slots_[i] = decide_irreducible_moduli(candidates_[i], options_.max_nodes, cache);
       if (slots_[i]) session_nodes_.fetch_add(slots_[i]->nodes, std::memory_order_relaxed);
       done_[i].store(1, std::memory_order_release);
       session_done_.fetch_add(1, std::memory_order_relaxed);

@@ -1,5 +1,7 @@
 #include "census/census_scan.h"
 
+#include "engine/search_cache.h"
+
 namespace tilvane {
 
 Status CensusScan::take(const Result<IrreducibleDecision>& decision, ModuliSet& candidate) {
@@ -12,8 +14,11 @@ Status CensusScan::take(const Result<IrreducibleDecision>& decision, ModuliSet& 
 }
 
 Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes, CensusScan& scan) {
+  // Small censuses repeat many deletion searches too; a modest table keeps
+  // their results.
+  SearchCache cache(max_nodes, std::size_t{1} << 16);
   for (ModuliSet& candidate : candidates) {
-    if (auto taken = scan.take(decide_irreducible_moduli(candidate, max_nodes), candidate);
+    if (auto taken = scan.take(decide_irreducible_moduli(candidate, max_nodes, cache), candidate);
         !taken) {
       return taken;
     }

@@ -8,6 +8,7 @@
 #include "census/fixture_census.h"
 #include "census/fixtures.h"
 #include "census/simpson.h"
+#include "engine/search_cache.h"
 #include "engine/text_format.h"
 
 namespace tilvane {
@@ -15,13 +16,16 @@ namespace tilvane {
 // Every slot starts as an error text, so a slot the pool failed to fill could
 // never pass as a decision. Each task writes only the slot of its own index
 // and reads the shared candidate list and budget, so the work needs no lock;
-// the pool's own hand-over makes the slots visible once it returns.
+// the pool's own hand-over makes the slots visible once it returns. The
+// workers share one table of deletion-search results: a stored result is the
+// one the search would return, so sharing changes speed, never a slot.
 DecisionSlots decide_all_parallel(WorkerPool& pool, std::span<const ModuliSet> candidates,
                                   std::uint64_t max_nodes) {
   DecisionSlots slots(candidates.size(),
                       Result<IrreducibleDecision>(fail("census candidate left undecided")));
+  SearchCache cache(max_nodes);
   pool.for_each_index(candidates.size(), [&](std::size_t i) {
-    slots[i] = decide_irreducible_moduli(candidates[i], max_nodes);
+    slots[i] = decide_irreducible_moduli(candidates[i], max_nodes, cache);
   });
   return slots;
 }

@@ -156,7 +156,9 @@ Result<CoverSearch> find_cover_literal(std::span<const std::uint64_t> moduli,
   result.nodes = state.nodes;
   if (result.outcome == SearchOutcome::Found) {
     result.residues.reserve(moduli.size());
-    for (const auto& r : state.residues) result.residues.push_back(*r);
+    // The cover can be complete before every modulus has a residue; any
+    // residue keeps it complete, and such a modulus is reported at 0.
+    for (const auto& r : state.residues) result.residues.push_back(r.value_or(0));
   }
   return result;
 }
