@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "child_output.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -136,27 +138,7 @@ Outcome run_program(const fs::path& dir, const std::vector<std::string>& argv_te
   ::close(err_pipe[1]);
 
   Outcome outcome;
-  std::array<pollfd, 2> fds = {pollfd{out_pipe[0], POLLIN, 0}, pollfd{err_pipe[0], POLLIN, 0}};
-  std::array<std::string*, 2> sinks = {&outcome.out, &outcome.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
+  tilvane::testing::drain_streams(out_pipe[0], err_pipe[0], outcome.out, outcome.err);
   int wait_status = 0;
   while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
   }

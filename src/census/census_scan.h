@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "census/census_progress.h"
 #include "census/moduli_set_list.h"
 #include "engine/irreducibility.h"
 #include "engine/result.h"
@@ -52,7 +53,9 @@ class CensusScan {
 
 // Decides every candidate in order on the calling thread, each search with the
 // full max_nodes, feeding the decisions to scan. Stops at the first error
-// text. Candidates found irreducible are moved out of the list.
-Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes, CensusScan& scan);
+// text. Candidates found irreducible are moved out of the list. Tells
+// progress the number decided every few dozen candidates.
+Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes, CensusScan& scan,
+                             CensusProgress& progress = no_progress());
 
 }  // namespace tilvane

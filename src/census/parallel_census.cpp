@@ -1,5 +1,7 @@
 #include "census/parallel_census.h"
 
+#include <atomic>
+#include <chrono>
 #include <utility>
 
 #include "census/census_scan.h"
@@ -12,6 +14,12 @@
 #include "engine/text_format.h"
 
 namespace tilvane {
+namespace {
+
+// How often the waiting thread passes the count of decided candidates on.
+constexpr std::chrono::milliseconds progress_interval{100};
+
+}  // namespace
 
 // Every slot starts as an error text, so a slot the pool failed to fill could
 // never pass as a decision. Each task writes only the slot of its own index
@@ -19,22 +27,30 @@ namespace tilvane {
 // the pool's own hand-over makes the slots visible once it returns. The
 // workers share one table of deletion-search results: a stored result is the
 // one the search would return, so sharing changes speed, never a slot.
+// Progress is one shared counter that each task bumps once it has filled its
+// slot; it orders nothing, so a relaxed increment serves, and only the
+// waiting thread reads it and talks to progress.
 DecisionSlots decide_all_parallel(WorkerPool& pool, std::span<const ModuliSet> candidates,
-                                  std::uint64_t max_nodes) {
+                                  std::uint64_t max_nodes, CensusProgress& progress) {
   DecisionSlots slots(candidates.size(),
                       Result<IrreducibleDecision>(fail("census candidate left undecided")));
   SearchCache cache(max_nodes);
-  pool.for_each_index(candidates.size(), [&](std::size_t i) {
-    slots[i] = decide_irreducible_moduli(candidates[i], max_nodes, cache);
-  });
+  std::atomic<std::uint64_t> decided{0};
+  pool.for_each_index(
+      candidates.size(),
+      [&](std::size_t i) {
+        slots[i] = decide_irreducible_moduli(candidates[i], max_nodes, cache);
+        decided.fetch_add(1, std::memory_order_relaxed);
+      },
+      progress_interval, [&] { progress.advanced(decided.load(std::memory_order_relaxed)); });
   return slots;
 }
 
 Result<DecisionSlots> decide_all_parallel(std::span<const ModuliSet> candidates,
-                                          std::uint64_t max_nodes) {
+                                          std::uint64_t max_nodes, CensusProgress& progress) {
   auto pool = shared_worker_pool();
   if (!pool) return std::move(pool).take_error();
-  return decide_all_parallel(**pool, candidates, max_nodes);
+  return decide_all_parallel(**pool, candidates, max_nodes, progress);
 }
 
 Result<ModuliSetList> fixture_census_candidates(std::size_t k) {
@@ -58,8 +74,8 @@ ParallelCensus standard_parallel_census(std::size_t k) {
   return census;
 }
 
-Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes,
-                           std::ostream& out) {
+Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes, std::ostream& out,
+                           CensusProgress& progress) {
   const auto figures = fixture_census_figures(census.k);
   if (!figures) return fail(cat("no parallel census for k=", census.k));
 
@@ -76,7 +92,9 @@ Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes
     if (!shared) return std::move(shared).take_error();
     pool = *shared;
   }
-  const DecisionSlots slots = decide_all_parallel(*pool, *candidates, max_nodes);
+  ProgressStage stage(progress, cat("k=", census.k), candidate_count);
+  const DecisionSlots slots = decide_all_parallel(*pool, *candidates, max_nodes, progress);
+  stage.finish();
 
   CensusScan scan(census_node_overflow_message(census.k));
   for (std::size_t i = 0; i < candidate_count; ++i) {
@@ -92,16 +110,16 @@ Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes
   return {};
 }
 
-Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out) {
-  return run_parallel_census(standard_parallel_census(9), max_nodes, out);
+Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+  return run_parallel_census(standard_parallel_census(9), max_nodes, out, progress);
 }
 
-Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out) {
-  return run_parallel_census(standard_parallel_census(10), max_nodes, out);
+Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+  return run_parallel_census(standard_parallel_census(10), max_nodes, out, progress);
 }
 
-Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out) {
-  return run_parallel_census(standard_parallel_census(11), max_nodes, out);
+Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+  return run_parallel_census(standard_parallel_census(11), max_nodes, out, progress);
 }
 
 }  // namespace tilvane

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "census/census_progress.h"
 #include "census/moduli_set_list.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
@@ -18,10 +19,15 @@
 namespace tilvane {
 
 // The census modes: each prints its three report lines to out and returns
-// success, or returns the first error text having printed nothing.
-Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out);
-Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out);
-Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out);
+// success, or returns the first error text having printed nothing. Each tells
+// progress, on the calling thread, how many candidates are decided while the
+// workers decide them, and finishes that stage before it writes or returns.
+Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out,
+                        CensusProgress& progress = no_progress());
+Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out,
+                         CensusProgress& progress = no_progress());
+Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out,
+                         CensusProgress& progress = no_progress());
 
 // One slot per candidate, in candidate order: the decision for that
 // candidate, or its error text.
@@ -29,14 +35,18 @@ using DecisionSlots = std::vector<Result<IrreducibleDecision>>;
 
 // Decides every candidate with decide_irreducible_moduli and the same
 // max_nodes, on the workers of pool, and returns when all are decided. A
-// failing candidate stops nothing; its error text stays in its slot.
+// failing candidate stops nothing; its error text stays in its slot. While
+// the workers run, the calling thread tells progress a few times a second how
+// many candidates are decided.
 DecisionSlots decide_all_parallel(WorkerPool& pool, std::span<const ModuliSet> candidates,
-                                  std::uint64_t max_nodes);
+                                  std::uint64_t max_nodes,
+                                  CensusProgress& progress = no_progress());
 
 // The same on the process-wide pool; fails only when its threads cannot be
 // started.
 Result<DecisionSlots> decide_all_parallel(std::span<const ModuliSet> candidates,
-                                          std::uint64_t max_nodes);
+                                          std::uint64_t max_nodes,
+                                          CensusProgress& progress = no_progress());
 
 // The candidate list of the census for k = 8 to 11: the common-multiple sets
 // with max_lcm 2^(k-1) for k = 8 and 9, the Simpson-filtered sets for k = 10
@@ -63,7 +73,7 @@ ParallelCensus standard_parallel_census(std::size_t k);
 // candidate's text wins), then compares the found sets and the aggregate with
 // the figures for census.k. Prints the three report lines only when every
 // check has passed.
-Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes,
-                           std::ostream& out);
+Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes, std::ostream& out,
+                           CensusProgress& progress = no_progress());
 
 }  // namespace tilvane

@@ -76,15 +76,18 @@ Result<std::string> small_census_k6_extrema(std::span<const ModuliSet> found) {
 // expected ones and print the size's census line (and at size 6 the extrema
 // line). One node total runs over all sizes.
 Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
-                             std::span<const ModuliSetList> expected_by_size, std::ostream& out) {
+                             std::span<const ModuliSetList> expected_by_size, std::ostream& out,
+                             CensusProgress& progress) {
   std::size_t candidate_count = 0;
   CensusScan scan("global census node counter overflow");
   for (std::size_t k = 1; k <= max_size; ++k) {
     ModuliSetList candidates = combinations(k, small_census_bound(k));
     candidate_count += candidates.size();
-    if (auto decided = decide_all_sequential(candidates, max_nodes, scan); !decided) {
+    ProgressStage stage(progress, cat("k=", k), candidates.size());
+    if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
       return decided;
     }
+    stage.finish();
     const ModuliSetList found = scan.take_found();
     const std::span<const ModuliSet> expected =
         k <= expected_by_size.size() ? std::span<const ModuliSet>(expected_by_size[k - 1])
@@ -106,21 +109,24 @@ Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
   return {};
 }
 
-Status verify_census(std::size_t max_size, std::uint64_t max_nodes, std::ostream& out) {
+Status verify_census(std::size_t max_size, std::uint64_t max_nodes, std::ostream& out,
+                     CensusProgress& progress) {
   ModuliSetList expected_by_size[6];
   for (std::size_t k = 1; k <= 6; ++k) expected_by_size[k - 1] = small_census_expected_sets(k);
-  return verify_census_against(max_size, max_nodes, expected_by_size, out);
+  return verify_census_against(max_size, max_nodes, expected_by_size, out, progress);
 }
 
 // The k=7 census prints nothing until the found list and the aggregate have
 // both matched.
 Status verify_k7_census_of(ModuliSetList candidates, std::span<const ModuliSet> expected,
-                           std::uint64_t max_nodes, std::ostream& out) {
+                           std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
   const std::size_t candidate_count = candidates.size();
   CensusScan scan("k=7 census node counter overflow");
-  if (auto decided = decide_all_sequential(candidates, max_nodes, scan); !decided) {
+  ProgressStage stage(progress, "k=7", candidate_count);
+  if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
     return decided;
   }
+  stage.finish();
   const ModuliSetList& found = scan.found();
   if (!same_lists(found, expected)) {
     return fail(cat("k=7 census mismatch: computed ", render_set_list(found), ", expected ",
@@ -144,19 +150,22 @@ Status verify_k7_census_of(ModuliSetList candidates, std::span<const ModuliSet> 
   return {};
 }
 
-Status verify_k7_census(std::uint64_t max_nodes, std::ostream& out) {
+Status verify_k7_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
   const ModuliSetList expected = k7_census_expected_sets();
-  return verify_k7_census_of(candidates_via_common_multiples(7, 64), expected, max_nodes, out);
+  return verify_k7_census_of(candidates_via_common_multiples(7, 64), expected, max_nodes, out,
+                             progress);
 }
 
 Status verify_fixture_census_of(const FixtureCensusFigures& figures, ModuliSetList candidates,
                                 std::span<const ModuliSet> expected, std::uint64_t max_nodes,
-                                std::ostream& out) {
+                                std::ostream& out, CensusProgress& progress) {
   const std::size_t candidate_count = candidates.size();
   CensusScan scan(census_node_overflow_message(figures.k));
-  if (auto decided = decide_all_sequential(candidates, max_nodes, scan); !decided) {
+  ProgressStage stage(progress, cat("k=", figures.k), candidate_count);
+  if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
     return decided;
   }
+  stage.finish();
   auto report =
       fixture_census_report(figures, scan.found(), expected, candidate_count, scan.nodes());
   if (!report) return std::move(report).take_error();
@@ -167,16 +176,16 @@ Status verify_fixture_census_of(const FixtureCensusFigures& figures, ModuliSetLi
 // The fixture is read and counted before any candidate is generated, so a
 // broken fixture fails at once.
 Status verify_k8_census_with(std::string_view fixture_text, std::uint64_t max_nodes,
-                             std::ostream& out) {
+                             std::ostream& out, CensusProgress& progress) {
   auto expected = load_expected_sets(fixture_text, 8);
   if (!expected) return std::move(expected).take_error();
   return verify_fixture_census_of(*fixture_census_figures(8),
                                   candidates_via_common_multiples(8, 128), *expected, max_nodes,
-                                  out);
+                                  out, progress);
 }
 
-Status verify_k8_census(std::uint64_t max_nodes, std::ostream& out) {
-  return verify_k8_census_with(embedded_fixture_text(8), max_nodes, out);
+Status verify_k8_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+  return verify_k8_census_with(embedded_fixture_text(8), max_nodes, out, progress);
 }
 
 }  // namespace tilvane

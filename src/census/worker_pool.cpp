@@ -75,12 +75,22 @@ void WorkerPool::stop_and_join() {
   threads_.clear();
 }
 
+void WorkerPool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& task) {
+  for_each_index(count, task, std::chrono::milliseconds::zero(), {});
+}
+
 // The caller publishes the job under the pool's lock, wakes every worker and
 // sleeps until the last worker has run out of indices. Each worker takes part
 // in every job exactly once, so counting them down tells when all task calls
 // have returned; the lock hand-over at the end makes everything the tasks
-// wrote visible to the caller.
-void WorkerPool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& task) {
+// wrote visible to the caller. With a while_waiting call the caller wakes
+// every interval and drops the pool's lock for the call, so that no worker
+// finishing its share waits on it; a notification that arrives during the
+// call is not lost, since the count is looked at before the caller sleeps
+// again.
+void WorkerPool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& task,
+                                std::chrono::milliseconds interval,
+                                const std::function<void()>& while_waiting) {
   if (count == 0) return;
   std::lock_guard order(job_order_);
   Job job;
@@ -91,7 +101,16 @@ void WorkerPool::for_each_index(std::size_t count, const std::function<void(std:
   busy_ = threads_.size();
   ++generation_;
   wake_.notify_all();
-  finished_.wait(lock, [this] { return busy_ == 0; });
+  const auto all_returned = [this] { return busy_ == 0; };
+  if (while_waiting && interval > std::chrono::milliseconds::zero()) {
+    while (!finished_.wait_for(lock, interval, all_returned)) {
+      lock.unlock();
+      while_waiting();
+      lock.lock();
+    }
+  } else {
+    finished_.wait(lock, all_returned);
+  }
   job_ = nullptr;
 }
 

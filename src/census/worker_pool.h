@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +49,12 @@ class WorkerPool {
   // same time, so the task must only write what belongs to its index. Jobs
   // from several callers run one after another.
   void for_each_index(std::size_t count, const std::function<void(std::size_t)>& task);
+  // The same, and while the calls run the calling thread, which would only
+  // wait, calls while_waiting about once every interval (not at all when the
+  // job ends sooner). The workers never wait for while_waiting.
+  void for_each_index(std::size_t count, const std::function<void(std::size_t)>& task,
+                      std::chrono::milliseconds interval,
+                      const std::function<void()>& while_waiting);
 
  private:
   struct Job {

@@ -12,9 +12,13 @@ namespace {
 // In the order the usage text lists them.
 constexpr CensusMode kCensusModes[] = {
     {"--verify-small-census",
-     [](std::uint64_t max_nodes, std::ostream& out) { return verify_census(5, max_nodes, out); }},
+     [](std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+       return verify_census(5, max_nodes, out, progress);
+     }},
     {"--verify-k6-census",
-     [](std::uint64_t max_nodes, std::ostream& out) { return verify_census(6, max_nodes, out); }},
+     [](std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
+       return verify_census(6, max_nodes, out, progress);
+     }},
     {"--verify-k7-census", verify_k7_census},
     {"--verify-k8-census", verify_k8_census},
 #if !TILVANE_REDUCED

@@ -7,16 +7,18 @@
 #include <string>
 #include <string_view>
 
+#include "census/census_progress.h"
 #include "engine/result.h"
 
 namespace tilvane {
 
 inline constexpr std::uint64_t kDefaultMaxNodes = 50000000;
 
-// A census mode: its option, matched exactly, and what it runs.
+// A census mode: its option, matched exactly, and what it runs: report lines
+// go to out, the count of candidates decided to progress.
 struct CensusMode {
   std::string_view option;
-  Status (*verify)(std::uint64_t max_nodes, std::ostream& out);
+  Status (*verify)(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress);
 };
 
 // The census mode whose option is exactly name, or nullptr. The reduced

@@ -13,6 +13,7 @@
 #include "main/modes.h"
 #include "main/os_error.h"
 #include "main/quoted.h"
+#include "main/terminal_progress.h"
 #include "main/text_scan.h"
 
 namespace tilvane {
@@ -33,7 +34,7 @@ Result<std::uint64_t> parse_budget(std::string_view text) {
 // Two shapes only, P X and P X --max-nodes N. The count and the budget are
 // settled before X is looked at, so a bad budget is reported even for a
 // census option or a missing file, and no file is opened until then.
-Status run(std::span<const std::string_view> args, std::ostream& out) {
+Status run(std::span<const std::string_view> args, std::ostream& out, CensusProgress& progress) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (!is_valid_utf8(args[i])) return fail(cat("argument ", i, " is not valid UTF-8"));
   }
@@ -50,7 +51,9 @@ Status run(std::span<const std::string_view> args, std::ostream& out) {
   }
 
   const std::string_view target = args[1];
-  if (const CensusMode* mode = find_census_mode(target)) return mode->verify(max_nodes, out);
+  if (const CensusMode* mode = find_census_mode(target)) {
+    return mode->verify(max_nodes, out, progress);
+  }
   return check_candidate(target, max_nodes, out);
 }
 
@@ -59,13 +62,20 @@ Status run(std::span<const std::string_view> args, std::ostream& out) {
 // it with status 0. A mode's own failure is reported in preference to a lost
 // report line, being the answer to what was asked. SIGPIPE is ignored so that
 // a reader that went away is such a write failure, not a silent death.
+// Progress is shown only to a person at a terminal; standard error that goes
+// to a file or a pipe carries the FAIL line alone. The census finishes its
+// progress before it writes, and it is finished once more here, which does
+// nothing unless a mode left it showing, before the FAIL line.
 int main_entry(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv, argv + argc);
 
   CheckedOutputBuffer report_buffer(STDOUT_FILENO);
   std::ostream report(&report_buffer);
-  Status status = run(args, report);
+  TerminalProgress terminal(STDERR_FILENO);
+  CensusProgress& progress = ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
+  Status status = run(args, report, progress);
+  progress.finished();
   report.flush();
   if (status && report_buffer.error_number() != 0) {
     status = fail(cat("cannot write report: ", os_error_description(report_buffer.error_number())));

@@ -1,0 +1,113 @@
+#include "main/terminal_progress.h"
+
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+#include "engine/text_format.h"
+#include "engine/uint128.h"
+#include "main/checked_output.h"
+
+namespace tilvane {
+namespace {
+
+constexpr std::string_view kReturnToStart = "\r";
+constexpr std::string_view kEraseToEnd = "\x1b[K";
+
+// The width of the terminal at fd in columns, or nothing when it does not
+// say.
+std::optional<std::size_t> terminal_columns(int fd) {
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return std::nullopt;
+  return size.ws_col;
+}
+
+std::string two_digits(std::uint64_t value) { return cat(value < 10 ? "0" : "", value); }
+
+}  // namespace
+
+std::string clock_duration(std::chrono::steady_clock::duration length) {
+  using std::chrono::seconds;
+  if (length < std::chrono::steady_clock::duration::zero()) length = {};
+  const auto total = static_cast<std::uint64_t>(std::chrono::ceil<seconds>(length).count());
+  const std::uint64_t hours = total / 3600;
+  const std::uint64_t minutes = total / 60 % 60;
+  const std::uint64_t secs = total % 60;
+  if (hours == 0) return cat(minutes, ":", two_digits(secs));
+  return cat(hours, ":", two_digits(minutes), ":", two_digits(secs));
+}
+
+// The rate is the stage's average so far, so the estimate settles as the
+// stage goes on instead of jumping with every short or long candidate; the
+// time left assumes the rest goes at the same rate. It is worked out as
+// elapsed * (total - done) / done in whole clock ticks, rounded up, since a
+// floating quotient a hair above a whole second would show the next one.
+std::string progress_line(std::string_view label, std::uint64_t done, std::uint64_t total,
+                          std::chrono::steady_clock::duration elapsed) {
+  using Duration = std::chrono::steady_clock::duration;
+  std::string line = cat(label, ": ", done, "/", total, " candidates decided");
+  if (done == 0 || elapsed <= Duration::zero()) return line;
+  const double seconds = std::chrono::duration<double>(elapsed).count();
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(done) / seconds);
+  line += cat(", ", std::string_view(rate), "/s");
+  if (done > total) return line;
+  const u128 ticks = static_cast<u128>(elapsed.count());
+  const u128 left = (ticks * (total - done) + (done - 1)) / done;
+  const u128 longest = static_cast<u128>(std::numeric_limits<Duration::rep>::max());
+  const auto left_ticks = static_cast<Duration::rep>(std::min(left, longest));
+  line += cat(", about ", clock_duration(Duration(left_ticks)), " left");
+  return line;
+}
+
+TerminalProgress::TerminalProgress(int fd, std::function<Clock::time_point()> now)
+    : fd_(fd), now_(std::move(now)) {}
+
+TerminalProgress::~TerminalProgress() { finished(); }
+
+void TerminalProgress::started(std::string_view label, std::uint64_t total) {
+  in_stage_ = true;
+  label_ = label;
+  total_ = total;
+  done_ = 0;
+  stage_start_ = now_();
+  // A stage with nothing to decide is over before anyone could read it.
+  if (total == 0) return;
+  if (!last_draw_ || stage_start_ - *last_draw_ >= redraw_interval) draw(stage_start_);
+}
+
+void TerminalProgress::advanced(std::uint64_t done) {
+  if (!in_stage_) return;
+  done_ = done;
+  const Clock::time_point now = now_();
+  if (!last_draw_ || now - *last_draw_ >= redraw_interval) draw(now);
+}
+
+void TerminalProgress::finished() {
+  in_stage_ = false;
+  if (!shown_) return;
+  write(cat(kReturnToStart, kEraseToEnd));
+  shown_ = false;
+}
+
+void TerminalProgress::draw(Clock::time_point now) {
+  last_draw_ = now;
+  std::string line = progress_line(label_, done_, total_, now - stage_start_);
+  // A line as wide as the terminal would leave the cursor waiting to wrap;
+  // one column less keeps the return to the start on this line.
+  if (const auto columns = terminal_columns(fd_); columns && line.size() >= *columns) {
+    line.resize(*columns - 1);
+  }
+  write(cat(kReturnToStart, line, kEraseToEnd));
+  shown_ = true;
+}
+
+void TerminalProgress::write(const std::string& text) {
+  if (broken_) return;
+  if (write_all(fd_, text) != 0) broken_ = true;
+}
+
+}  // namespace tilvane

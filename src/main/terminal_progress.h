@@ -1,0 +1,66 @@
+// The progress of a census as one line on a terminal, rewritten in place a
+// few times a second and erased when the census is done with it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "census/census_progress.h"
+
+namespace tilvane {
+
+// The text of the progress line, without any control characters:
+// "k=11: 12345/343875 candidates decided, 70.1/s, about 1:05:33 left" after
+// elapsed of the stage; rate and time left are left out while nothing is
+// decided yet.
+std::string progress_line(std::string_view label, std::uint64_t done, std::uint64_t total,
+                          std::chrono::steady_clock::duration elapsed);
+
+// A length of time as "M:SS" below an hour and "H:MM:SS" from an hour on,
+// whole seconds rounded up.
+std::string clock_duration(std::chrono::steady_clock::duration length);
+
+// Draws the progress on the terminal at fd: each drawing returns to the
+// start of the line, writes the line and erases the rest of the old one;
+// finishing erases the whole line and leaves the cursor at its start. The
+// line is drawn when a stage with candidates starts, unless the last drawing
+// was less than redraw_interval ago, and then at most once every
+// redraw_interval; it is cut to the terminal's width so that it never wraps.
+// A failed write is not an error of the census: the progress then stays
+// silent.
+class TerminalProgress final : public CensusProgress {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds redraw_interval{250};
+
+  // now tells the time; tests pass their own clock.
+  explicit TerminalProgress(int fd, std::function<Clock::time_point()> now = Clock::now);
+  TerminalProgress(const TerminalProgress&) = delete;
+  TerminalProgress& operator=(const TerminalProgress&) = delete;
+  ~TerminalProgress() override;
+
+  void started(std::string_view label, std::uint64_t total) override;
+  void advanced(std::uint64_t done) override;
+  void finished() override;
+
+ private:
+  void draw(Clock::time_point now);
+  void write(const std::string& text);
+
+  int fd_;
+  std::function<Clock::time_point()> now_;
+  bool in_stage_ = false;
+  bool shown_ = false;
+  bool broken_ = false;
+  std::string label_;
+  std::uint64_t total_ = 0;
+  std::uint64_t done_ = 0;
+  Clock::time_point stage_start_;
+  std::optional<Clock::time_point> last_draw_;
+};
+
+}  // namespace tilvane

@@ -1,0 +1,484 @@
+// Census progress: the text of the progress line, how often it is drawn and
+// that it is always erased, the stages the census drivers report, and the
+// program itself with standard error on a pseudo-terminal and on a pipe.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "census/census_progress.h"
+#include "census/sequential_census.h"
+#include "engine/text_format.h"
+#include "main/terminal_progress.h"
+#if !TILVANE_REDUCED
+#include "census/embedded_fixtures.h"
+#include "census/parallel_census.h"
+#include "census/worker_pool.h"
+#endif
+
+namespace tilvane {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kErase = "\r\x1b[K";
+
+TEST(ProgressLine, ShowsCountRateAndTimeLeft) {
+  struct Case {
+    std::string_view label;
+    std::uint64_t done;
+    std::uint64_t total;
+    Clock::duration elapsed;
+    std::string_view line;
+  };
+  const std::vector<Case> cases = {
+      {"k=11", 0, 343875, 5s, "k=11: 0/343875 candidates decided"},
+      {"k=11", 700, 343875, 10s, "k=11: 700/343875 candidates decided, 70.0/s, about 1:21:43 left"},
+      {"k=8", 4000, 7443, 2s, "k=8: 4000/7443 candidates decided, 2000.0/s, about 0:02 left"},
+      {"k=9", 1, 10, 3s, "k=9: 1/10 candidates decided, 0.3/s, about 0:27 left"},
+      {"k=7", 378, 378, 1500ms, "k=7: 378/378 candidates decided, 252.0/s, about 0:00 left"},
+      // No time has passed: no rate to tell.
+      {"k=3", 1, 1, 0s, "k=3: 1/1 candidates decided"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(progress_line(c.label, c.done, c.total, c.elapsed), c.line);
+  }
+}
+
+TEST(ProgressLine, DurationsReadAsAClockRoundedUp) {
+  const std::vector<std::pair<Clock::duration, std::string_view>> cases = {
+      {0s, "0:00"},       {1ms, "0:01"},        {59s, "0:59"},
+      {59200ms, "1:00"},  {3599s, "59:59"},     {3600s, "1:00:00"},
+      {3661s, "1:01:01"}, {90061s, "25:01:01"}, {-5s, "0:00"},
+  };
+  for (const auto& [length, text] : cases) EXPECT_EQ(clock_duration(length), text);
+}
+
+// A pipe whose read end never blocks, standing in for a terminal: what the
+// progress wrote since the last look.
+class Capture {
+ public:
+  Capture() {
+    EXPECT_EQ(::pipe(fds_), 0);
+    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+  }
+  ~Capture() {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  int fd() const { return fds_[1]; }
+  std::string take() {
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fds_[0], buffer, sizeof buffer)) > 0) {
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+  }
+
+ private:
+  int fds_[2];
+};
+
+TEST(TerminalProgress, DrawsAtMostEveryIntervalAndErasesOnlyWhatItShowed) {
+  Capture screen;
+  Clock::time_point now{};
+  TerminalProgress progress(screen.fd(), [&] { return now; });
+
+  // Nothing is shown before a stage, and finishing then erases nothing.
+  progress.advanced(5);
+  progress.finished();
+  EXPECT_EQ(screen.take(), "");
+
+  progress.started("k=9", 100);
+  EXPECT_EQ(screen.take(), "\rk=9: 0/100 candidates decided\x1b[K");
+  now += 100ms;
+  progress.advanced(10);
+  now += 149ms;
+  progress.advanced(20);
+  EXPECT_EQ(screen.take(), "") << "drawn again within the interval";
+  now += 1ms;
+  progress.advanced(25);
+  EXPECT_EQ(screen.take(), "\rk=9: 25/100 candidates decided, 100.0/s, about 0:01 left\x1b[K");
+
+  progress.finished();
+  EXPECT_EQ(screen.take(), kErase);
+  progress.finished();
+  progress.advanced(30);
+  EXPECT_EQ(screen.take(), "") << "finished twice, or advanced outside a stage";
+
+  // A stage that starts right after a drawing waits for the interval, and
+  // finishing it erases nothing since nothing was shown.
+  now += 100ms;
+  progress.started("k=4", 35);
+  progress.finished();
+  EXPECT_EQ(screen.take(), "");
+  // Stages without candidates are never drawn.
+  now += 1s;
+  progress.started("k=1", 0);
+  progress.finished();
+  EXPECT_EQ(screen.take(), "");
+  progress.started("k=5", 3003);
+  EXPECT_EQ(screen.take(), "\rk=5: 0/3003 candidates decided\x1b[K");
+}
+
+TEST(TerminalProgress, GoingAwayErasesTheLine) {
+  Capture screen;
+  {
+    TerminalProgress progress(screen.fd());
+    progress.started("k=8", 7443);
+  }
+  const std::string shown = screen.take();
+  ASSERT_GE(shown.size(), kErase.size());
+  EXPECT_EQ(shown.substr(shown.size() - kErase.size()), kErase);
+}
+
+// A pseudo-terminal in raw mode, so that what is written arrives unchanged.
+struct Pty {
+  int master = -1;
+  int slave = -1;
+  explicit Pty(unsigned short columns) {
+    termios mode{};
+    ::cfmakeraw(&mode);
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    EXPECT_EQ(::openpty(&master, &slave, nullptr, &mode, &size), 0) << errno;
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+    if (slave >= 0) ::close(slave);
+  }
+};
+
+TEST(TerminalProgress, LineIsCutToTheTerminalWidth) {
+  Pty pty(20);
+  {
+    TerminalProgress progress(pty.slave);
+    progress.started("k=11", 343875);
+  }
+  ::close(pty.slave);
+  pty.slave = -1;
+  std::string shown;
+  char buffer[256];
+  ssize_t got;
+  while ((got = ::read(pty.master, buffer, sizeof buffer)) > 0) {
+    shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  EXPECT_EQ(shown, std::string("\rk=11: 0/343875 cand\x1b[K") + std::string(kErase));
+}
+
+// Records the stages a census reports and how much of its report it had
+// written at each start and finish, and checks what it is told as it goes.
+class RecordingProgress final : public CensusProgress {
+ public:
+  explicit RecordingProgress(const std::ostringstream& out) : out_(out) {}
+  void started(std::string_view label, std::uint64_t total) override {
+    EXPECT_FALSE(open_) << "a stage started inside another";
+    open_ = true;
+    total_ = total;
+    last_done_ = 0;
+    events.push_back(cat("started ", label, " of ", total, " after ", out_.str().size()));
+  }
+  void advanced(std::uint64_t done) override {
+    EXPECT_TRUE(open_);
+    EXPECT_GE(done, last_done_);
+    EXPECT_LE(done, total_);
+    last_done_ = done;
+    ++advances;
+  }
+  void finished() override {
+    if (!open_) return;
+    open_ = false;
+    events.push_back(cat("finished after ", out_.str().size()));
+  }
+
+  std::vector<std::string> events;
+  std::size_t advances = 0;
+
+ private:
+  const std::ostringstream& out_;
+  bool open_ = false;
+  std::uint64_t total_ = 0;
+  std::uint64_t last_done_ = 0;
+};
+
+TEST(CensusProgressStages, EverySizeIsAStageFinishedBeforeItsReportLine) {
+  std::ostringstream out;
+  RecordingProgress progress(out);
+  ASSERT_TRUE(verify_census(5, 50000000, out, progress).ok());
+  // Each census line is 35 bytes up to k=4.
+  EXPECT_EQ(progress.events,
+            (std::vector<std::string>{"started k=1 of 0 after 0", "finished after 0",
+                                      "started k=2 of 0 after 35", "finished after 35",
+                                      "started k=3 of 1 after 70", "finished after 70",
+                                      "started k=4 of 35 after 105", "finished after 105",
+                                      "started k=5 of 3003 after 140", "finished after 140"}));
+  EXPECT_GT(progress.advances, 0u);
+}
+
+TEST(CensusProgressStages, ReportAndFiguresAreTheSameWithProgress) {
+  std::ostringstream quiet;
+  ASSERT_TRUE(verify_k7_census(50000000, quiet).ok());
+  std::ostringstream out;
+  RecordingProgress progress(out);
+  ASSERT_TRUE(verify_k7_census(50000000, out, progress).ok());
+  EXPECT_EQ(out.str(), quiet.str());
+  EXPECT_EQ(progress.events,
+            (std::vector<std::string>{"started k=7 of 378 after 0", "finished after 0"}));
+  // Every 64 candidates: 64, 128, ..., 320.
+  EXPECT_EQ(progress.advances, 5u);
+}
+
+TEST(CensusProgressStages, AFailingCensusFinishesItsStageToo) {
+  std::ostringstream out;
+  RecordingProgress progress(out);
+  EXPECT_FALSE(verify_k7_census(1, out, progress).ok());
+  EXPECT_EQ(progress.events,
+            (std::vector<std::string>{"started k=7 of 378 after 0", "finished after 0"}));
+}
+
+#if !TILVANE_REDUCED
+TEST(CensusProgressStages, ParallelCensusFinishesItsStageBeforeItReports) {
+  auto pool = WorkerPool::start(2);
+  ASSERT_TRUE(pool.ok()) << pool.error();
+  ParallelCensus census;
+  census.k = 8;
+  census.fixture_text = embedded_fixture_text(8);
+  census.generate_candidates = []() -> Result<ModuliSetList> {
+    return ModuliSetList{{2, 3, 4, 6, 8, 12, 16, 48}, {2, 3, 4, 6, 8, 12, 24, 48}};
+  };
+  census.pool = pool->get();
+  std::ostringstream out;
+  RecordingProgress progress(out);
+  const Status status = run_parallel_census(census, 50000000, out, progress);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().rfind("k=8 census mismatch: computed ", 0), 0u) << status.error();
+  EXPECT_EQ(progress.events,
+            (std::vector<std::string>{"started k=8 of 2 after 0", "finished after 0"}));
+}
+
+// The waiting thread is called while the job runs and sees the workers'
+// relaxed counter only grow; every index still runs exactly once.
+TEST(CensusProgressStages, WaitingThreadSeesTheDecidedCountGrow) {
+  auto pool = WorkerPool::start(2);
+  ASSERT_TRUE(pool.ok()) << pool.error();
+  constexpr std::size_t count = 40;
+  std::vector<std::atomic<int>> calls(count);
+  std::atomic<std::uint64_t> decided{0};
+  std::vector<std::uint64_t> seen;
+  (*pool)->for_each_index(
+      count,
+      [&](std::size_t i) {
+        std::this_thread::sleep_for(5ms);
+        calls[i].fetch_add(1);
+        decided.fetch_add(1, std::memory_order_relaxed);
+      },
+      2ms, [&] { seen.push_back(decided.load(std::memory_order_relaxed)); });
+  for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(calls[i].load(), 1) << i;
+  ASSERT_FALSE(seen.empty());
+  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_GE(seen[i], seen[i - 1]);
+  EXPECT_LE(seen.back(), count);
+}
+#endif
+
+// ---- The program itself ----
+
+enum class Streams { ErrorOnPipe, ErrorOnTerminal, BothOnTerminal };
+
+struct ProgramRun {
+  std::string out;  // standard output, when it is a pipe
+  std::string err;  // standard error, or all the terminal received
+  int status = -1;
+};
+
+// Runs the built program with the given arguments, reading its pipe and the
+// terminal together until both are closed; a pseudo-terminal reports EIO
+// once the program has gone.
+ProgramRun run_program(const std::vector<std::string>& args, Streams streams) {
+  Pty pty(200);
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    ADD_FAILURE() << "pipe: " << errno;
+    return {};
+  }
+  std::vector<std::string> texts = {TILVANE_BINARY};
+  texts.insert(texts.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(streams == Streams::BothOnTerminal ? pty.slave : out_pipe[1], STDOUT_FILENO);
+    ::dup2(streams == Streams::ErrorOnPipe ? err_pipe[1] : pty.slave, STDERR_FILENO);
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], pty.master, pty.slave}) {
+      ::close(fd);
+    }
+    ::execv(TILVANE_BINARY, argv.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::close(pty.slave);
+  pty.slave = -1;
+
+  ProgramRun run;
+  const int err_fd = streams == Streams::ErrorOnPipe ? err_pipe[0] : pty.master;
+  if (err_fd != pty.master) ::close(pty.master);
+  if (err_fd != err_pipe[0]) ::close(err_pipe[0]);
+  pty.master = -1;
+  std::array<pollfd, 2> fds = {pollfd{out_pipe[0], POLLIN, 0}, pollfd{err_fd, POLLIN, 0}};
+  std::array<std::string*, 2> sinks = {&run.out, &run.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (::poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  int wait_status = 0;
+  while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  return run;
+}
+
+// Reads what a terminal received as progress drawings, erasures and other
+// text, and checks that other text is only ever written while no progress
+// line is shown and that the terminal ends with none shown. Returns the
+// number of drawings.
+std::size_t check_terminal_text(const std::string& text) {
+  static const std::regex drawing(
+      "k=[0-9]+: [0-9]+/[0-9]+ candidates decided(, [0-9]+\\.[0-9]/s, about [0-9:]+ left)?");
+  std::size_t drawings = 0;
+  bool shown = false;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == '\r') {
+      const std::size_t end = text.find("\x1b[K", at);
+      if (end == std::string::npos) {
+        ADD_FAILURE() << "a return without an erasure at " << at;
+        return drawings;
+      }
+      const std::string line = text.substr(at + 1, end - at - 1);
+      if (line.empty()) {
+        shown = false;
+      } else {
+        EXPECT_TRUE(std::regex_match(line, drawing)) << line;
+        shown = true;
+        ++drawings;
+      }
+      at = end + 3;
+    } else {
+      const std::size_t end = std::min(text.find('\r', at), text.size());
+      EXPECT_FALSE(shown) << "written over a progress line: " << text.substr(at, end - at);
+      at = end;
+    }
+  }
+  EXPECT_FALSE(shown) << "the progress line is left on the terminal";
+  return drawings;
+}
+
+const std::string kK8Report =
+    "census k=8: 65 irreducible sets (exact list in fixtures/k8_expected.txt)\n"
+    "k=8 extrema: minimum largest modulus=36; maximum largest modulus=96; maximum "
+    "reciprocal sum=14/9\n"
+    "PASS: exhaustive k=8 common-multiple census checked 7443 candidate sets (32942353 "
+    "exhaustive DFS nodes)\n";
+
+TEST(ProgressOnTerminal, K8CensusDrawsProgressAndErasesItBeforeTheReport) {
+  const ProgramRun run = run_program({"--verify-k8-census"}, Streams::ErrorOnTerminal);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kK8Report);
+  EXPECT_EQ(run.err.rfind("\rk=8: 0/7443 candidates decided\x1b[K", 0), 0u) << run.err;
+  EXPECT_GE(check_terminal_text(run.err), 1u);
+  EXPECT_EQ(run.err.find('\n'), std::string::npos);
+}
+
+TEST(ProgressOnTerminal, FailLineFollowsTheErasure) {
+  const ProgramRun run =
+      run_program({"--verify-k8-census", "--max-nodes", "1"}, Streams::ErrorOnTerminal);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "\rk=8: 0/7443 candidates decided\x1b[K\r\x1b[K"
+            "FAIL: full-cover search for [2, 3, 4, 5, 6, 8, 10, 12] exceeded 1 nodes\n");
+}
+
+// With both streams on one terminal, every report line lands on a clean line
+// and, without the drawings and erasures, the terminal shows exactly the
+// report.
+TEST(ProgressOnTerminal, ReportLinesNeverShareALineWithProgress) {
+  std::ostringstream small_report;
+  ASSERT_TRUE(verify_census(5, 50000000, small_report).ok());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--verify-small-census", small_report.str()}, {"--verify-k8-census", kK8Report}};
+  for (const auto& [option, report] : cases) {
+    const ProgramRun run = run_program({option}, Streams::BothOnTerminal);
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_GE(check_terminal_text(run.err), 1u) << option;
+    EXPECT_EQ(std::regex_replace(run.err, std::regex("\r[^\r\x1b]*\x1b\\[K"), ""), report)
+        << option;
+  }
+}
+
+TEST(ProgressOffTerminal, StandardErrorCarriesOnlyTheFailLine) {
+  std::ostringstream k7_report;
+  ASSERT_TRUE(verify_k7_census(50000000, k7_report).ok());
+  std::ostringstream small_report;
+  ASSERT_TRUE(verify_census(5, 50000000, small_report).ok());
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {{"--verify-k7-census"}, k7_report.str(), "", 0},
+      {{"--verify-small-census"}, small_report.str(), "", 0},
+      {{"--verify-k8-census", "--max-nodes", "1"},
+       "",
+       "FAIL: full-cover search for [2, 3, 4, 5, 6, 8, 10, 12] exceeded 1 nodes\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun run = run_program(c.args, Streams::ErrorOnPipe);
+    EXPECT_EQ(run.out, c.out) << c.args[0];
+    EXPECT_EQ(run.err, c.err) << c.args[0];
+    EXPECT_EQ(run.status, c.status) << c.args[0];
+  }
+}
+
+}  // namespace
+}  // namespace tilvane
