@@ -23,6 +23,7 @@
 
 #include "census/census_progress.h"
 #include "census/sequential_census.h"
+#include "child_output.h"
 #include "engine/text_format.h"
 #include "main/terminal_progress.h"
 #if !TILVANE_REDUCED
@@ -346,27 +347,8 @@ ProgramRun run_program(const std::vector<std::string>& args, Streams streams) {
   if (err_fd != pty.master) ::close(pty.master);
   if (err_fd != err_pipe[0]) ::close(err_pipe[0]);
   pty.master = -1;
-  std::array<pollfd, 2> fds = {pollfd{out_pipe[0], POLLIN, 0}, pollfd{err_fd, POLLIN, 0}};
-  std::array<std::string*, 2> sinks = {&run.out, &run.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(got));
-      } else if (got == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
+  // A terminal whose other side has closed reports EIO, which ends it too.
+  tilvane::testing::drain_streams(out_pipe[0], err_fd, run.out, run.err);
   int wait_status = 0;
   while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
   }
