@@ -45,6 +45,16 @@ class BitsetDfs {
     return md.copies + (start & 7U) * md.copy_bytes + (start >> 3);
   }
 
+  // The first word at or after from_word with an uncovered bit; a node is
+  // only explored while something is uncovered, so there must be one.
+  static std::uint32_t first_uncovered_word(const std::uint64_t* bits, std::uint32_t from_word) {
+    std::uint32_t word = from_word;
+    while (bits[word] == 0) {
+      if (++word == W) search_abort("uncovered count and counters disagree");
+    }
+    return word;
+  }
+
   SearchOutcome explore(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
                         std::uint32_t capacity, std::uint32_t unassigned);
   SearchOutcome explore_pair(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
@@ -139,10 +149,7 @@ SearchOutcome BitsetDfs<W, Ops>::explore(unsigned depth, std::uint32_t from_word
                                          std::uint32_t uncovered, std::uint32_t capacity,
                                          std::uint32_t unassigned) {
   const std::uint64_t* bits = levels_[depth];
-  std::uint32_t word = from_word;
-  while (bits[word] == 0) {
-    if (++word == W) search_abort("uncovered count and counters disagree");
-  }
+  const std::uint32_t word = first_uncovered_word(bits, from_word);
   const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits[word]));
 
   std::uint32_t keys[kBitsetModuliLimit];
@@ -202,10 +209,7 @@ SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from
                                               std::uint32_t uncovered, std::uint32_t capacity,
                                               std::uint32_t unassigned) {
   const std::uint64_t* bits = levels_[depth];
-  std::uint32_t word = from_word;
-  while (bits[word] == 0) {
-    if (++word == W) search_abort("uncovered count and counters disagree");
-  }
+  const std::uint32_t word = first_uncovered_word(bits, from_word);
   const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(bits[word]));
 
   std::uint32_t order[2];
