@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "engine/congruence.h"
+#include "engine/counter_search.h"
 #include "engine/cover_check.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
 #include "engine/residue_search.h"
 #include "engine/search_cache.h"
 #include "engine/simd_level.h"
+#include "engine/wide_bitset_search.h"
 
 namespace tilvane {
 namespace {
@@ -267,6 +269,100 @@ TEST(HeavyFastSearch, MatchesTheLiteralSearchOnManyCensusLikeSets) {
 TEST(HeavyFastSearch, MatchesTheLiteralSearchOnManyRandomAndLargeSets) {
   expect_same_on_all(random_sets(3000, 12), 100000);
   expect_same_on_all(large_sets(300, 13), 100000);
+}
+
+// Above period 1024 the fast search picks the wide bitset search or the
+// counter search by cost; each is compared here on its own, on sets that
+// pass the pre-tests, so neither goes untested whichever the choice.
+std::vector<Moduli> large_period_sets() {
+  std::vector<Moduli> sets = {
+      {2, 3, 5, 23, 29, 31},                                       // period 620310, not covering
+      {2, 3, 4, 6, 8, 12, 16, 24, 48, 96, 128, 192, 384, 1536},    // period 24 words
+      {2, 3, 5, 7, 11, 13},                                        // period 30030: tail of 14 bits
+      {3, 4, 5, 6, 8, 10, 12, 15, 20, 24, 30, 40, 60, 120, 1000},  // pattern offsets past a word
+      {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},                        // period 27720
+  };
+  // Divisors of numbers with many divisors, 5 to 14 of them, whose
+  // reciprocals sum to at least 1 and whose period passes 1024.
+  Random random(31);
+  const Moduli bases = {1260, 1680, 2520, 5040, 7560, 10080, 27720};
+  std::size_t made = 0;
+  while (made < 150) {
+    const Moduli pool = divisors_from_two(bases[random.below(bases.size())]);
+    Moduli set = pick(pool, 5 + random.below(10), random);
+    const std::uint64_t lcm =
+        std::accumulate(set.begin(), set.end(), std::uint64_t{1},
+                        [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+    if (lcm <= 1024 || !sum_at_least_one(set)) continue;
+    sets.push_back(std::move(set));
+    ++made;
+  }
+  return sets;
+}
+
+TEST(LargePeriodSearch, CounterAndWideBitsetSearchesMatchTheLiteralSearch) {
+  std::size_t compared = 0;
+  for (const Moduli& moduli : large_period_sets()) {
+    const auto period = common_period(moduli);
+    ASSERT_TRUE(period.ok());
+    auto full = find_cover_literal(moduli, 5000);
+    ASSERT_TRUE(full.ok());
+    for (std::uint64_t budget : {std::uint64_t{1}, std::uint64_t{7}, std::uint64_t{100},
+                                 full->nodes - 1, full->nodes, full->nodes + 1}) {
+      auto literal = budget == full->nodes ? full : find_cover_literal(moduli, budget);
+      ASSERT_TRUE(literal.ok());
+      std::vector<std::pair<std::string, CoverSearch>> searches;
+      searches.emplace_back("counter", counter_search(moduli, *period, budget));
+      for (SimdLevel level : supported_levels()) {
+        searches.emplace_back(std::string("wide ") + simd_level_name(level),
+                              wide_bitset_search(moduli, *period, budget, level));
+      }
+      for (const auto& [name, search] : searches) {
+        SCOPED_TRACE(::testing::PrintToString(moduli) + " budget " + std::to_string(budget) + " " +
+                     name);
+        EXPECT_EQ(describe(search), describe(literal));
+        if (literal->outcome == SearchOutcome::Found && search.outcome == SearchOutcome::Found) {
+          expect_same_residues(moduli, literal->residues, search.residues);
+        }
+      }
+      ++compared;
+    }
+    if (HasFailure()) return;
+  }
+  EXPECT_GT(compared, 900U);
+}
+
+TEST(LargePeriodSearch, WideBitsetSearchTakesFewSmallModuliWithinItsMemory) {
+  struct Case {
+    Moduli moduli;
+    std::uint64_t period;
+    bool fits;
+  };
+  Moduli sixty_five;
+  for (std::uint64_t m = 2; m <= 66; ++m) sixty_five.push_back(m);
+  Moduli few_small_reciprocals = {2, 3, 7, 43};
+  for (std::uint64_t i = 1; i <= 36; ++i) few_small_reciprocals.push_back(1807 * i);
+  const std::vector<Case> cases = {
+      {{2, 3, 5, 23, 29, 31}, 620310, true},
+      {divisors_from_two(720720), 720720, false},  // 238 moduli
+      {sixty_five, 720720, false},                 // one over the limit
+      {{2, 3, 4, 6, 12, 5040, 10080, 720720}, 720720, true},
+      // Reciprocals too small for a pass over the words per modulus: 40
+      // moduli summing to about 0.98 (the rule alone decides here).
+      {few_small_reciprocals, 1000000, false},
+      {{}, 1, false},
+  };
+  for (const Case& c : cases) {
+    for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+      EXPECT_EQ(wide_bitset_search_fits(c.moduli, c.period, level), c.fits)
+          << ::testing::PrintToString(c.moduli) << " " << simd_level_name(level);
+    }
+  }
+  // Twenty moduli of period 18378360 would need about 92 MB.
+  Moduli twenty = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
+  EXPECT_GT(wide_bitset_memory(twenty, 18378360), kWideBitsetMemoryLimit);
+  EXPECT_FALSE(wide_bitset_search_fits(twenty, 18378360, SimdLevel::Avx512));
+  EXPECT_TRUE(wide_bitset_search_fits(twenty, 720720, SimdLevel::Avx512));
 }
 
 TEST(SimdLevels, PortableIsAlwaysSupportedAndNamed) {

@@ -5,6 +5,7 @@
 
 #include "engine/bitset_dfs.h"
 #include "engine/bitset_search.h"
+#include "engine/portable_popcount.h"
 
 namespace tilvane {
 namespace {
@@ -15,19 +16,12 @@ std::uint64_t load_word(const std::uint8_t* bytes) {
   return word;
 }
 
-std::uint32_t popcount_word(std::uint64_t v) {
-  v = v - ((v >> 1) & 0x5555555555555555ULL);
-  v = (v & 0x3333333333333333ULL) + ((v >> 2) & 0x3333333333333333ULL);
-  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
-  return static_cast<std::uint32_t>((v * 0x0101010101010101ULL) >> 56);
-}
-
 struct PortableOps {
   template <unsigned W>
   static std::uint32_t gain(const std::uint64_t* bits, const std::uint8_t* mask) {
     std::uint32_t sum = 0;
 #pragma GCC unroll 16
-    for (unsigned i = 0; i < W; ++i) sum += popcount_word(bits[i] & load_word(mask + 8 * i));
+    for (unsigned i = 0; i < W; ++i) sum += portable_popcount(bits[i] & load_word(mask + 8 * i));
     return sum;
   }
 

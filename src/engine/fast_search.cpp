@@ -6,6 +6,7 @@
 #include "engine/counter_search.h"
 #include "engine/period.h"
 #include "engine/uint128.h"
+#include "engine/wide_bitset_search.h"
 
 namespace tilvane {
 namespace {
@@ -71,6 +72,9 @@ Result<CoverSearch> find_cover_fast(std::span<const std::uint64_t> moduli, std::
   const std::uint64_t period = *lcm;
   if (bitset_search_fits(moduli.size(), period)) {
     return bitset_search(moduli, period, max_nodes, level);
+  }
+  if (wide_bitset_search_fits(moduli, period, level)) {
+    return wide_bitset_search(moduli, period, max_nodes, level);
   }
   if (moduli.size() <= kCounterModuliLimit) return counter_search(moduli, period, max_nodes);
   return find_cover_literal(moduli, max_nodes);

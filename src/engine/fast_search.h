@@ -4,7 +4,8 @@
 // same order with cheaper bookkeeping:
 // - periods up to 1024 (every census set): the bitset search, compiled for
 //   AVX-512, AVX2 and baseline x86-64, chosen at run time;
-// - larger periods: the counter search;
+// - larger periods: the wide bitset search while the moduli are few and
+//   small enough for it to be the faster, else the counter search;
 // - more than 254 moduli (no caller passes so many): the literal search.
 //
 // One difference is deliberate: when a covering choice is found before every
