@@ -67,9 +67,8 @@ class WideDfs {
     }
     patterns_.assign(total, 0);
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
-      std::uint64_t* pattern = patterns_.data() + pattern_starts_[j];
-      const std::uint64_t bits = 64 * pattern_words(words_, moduli_[j]);
-      for (std::uint64_t b = 0; b < bits; b += moduli_[j]) pattern[b / 64] |= 1ULL << (b % 64);
+      fill_pattern(patterns_.data() + pattern_starts_[j], pattern_words(words_, moduli_[j]),
+                   moduli_[j]);
     }
   }
 
@@ -107,6 +106,17 @@ class WideDfs {
   }
 
  private:
+  // Bit b of the words set exactly when m divides b. The words repeat every
+  // m / gcd(m, 64) words, so only that many are set bit by bit and the rest
+  // are copied: a pattern costs a pass over its words, not one step per
+  // multiple of m.
+  static void fill_pattern(std::uint64_t* pattern, std::size_t words, std::uint64_t m) {
+    const std::uint64_t repeat = m / (std::uint64_t{1} << std::min(__builtin_ctzll(m), 6));
+    const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(repeat, words));
+    for (std::uint64_t b = 0; b < 64 * first; b += m) pattern[b / 64] |= 1ULL << (b % 64);
+    for (std::size_t w = first; w < words; ++w) pattern[w] = pattern[w - first];
+  }
+
   // Where the mask of class r of modulus j is read: a pattern pointer moved
   // to the right word, and the bit shift within it.
   struct Window {
