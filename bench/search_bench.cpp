@@ -9,7 +9,8 @@
 // program measures the engine alone): every 2000th k = 9 common-multiple
 // candidate and every 400th k = 10 and every 20000th k = 11 Simpson-filtered
 // candidate, each with the searches its decision runs (the whole set, then
-// deletions up to the first that covers).
+// deletions up to the first that covers); and the small census's sets of
+// largest period, where the counter search is measured too.
 //
 //   search_bench                       samples, then k = 9 and k = 10 censuses
 //                                      (with and without the cache)
@@ -30,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/counter_search.h"
 #include "engine/fast_search.h"
 #include "engine/irreducibility.h"
 #include "engine/residue_search.h"
@@ -123,6 +125,18 @@ std::vector<Moduli> sample_searches(std::size_t k, std::size_t stride) {
   return searches;
 }
 
+// The small census's searches with the largest periods: {2, 3, 5, p, q, r}
+// for primes 7 <= p < q < r <= 31 (periods up to 620310), none covering.
+std::vector<Moduli> large_period_searches() {
+  const Moduli primes = {7, 11, 13, 17, 19, 23, 29, 31};
+  std::vector<Moduli> triples;
+  Moduli prefix;
+  subsets(primes, 0, 3, prefix, triples);
+  std::vector<Moduli> searches;
+  for (const Moduli& t : triples) searches.push_back({2, 3, 5, t[0], t[1], t[2]});
+  return searches;
+}
+
 struct Sample {
   std::string name;
   std::vector<Moduli> searches;
@@ -134,6 +148,7 @@ std::vector<Sample>& samples() {
     s.push_back({"k9", sample_searches(9, 2000)});
     s.push_back({"k10", sample_searches(10, 400)});
     s.push_back({"k11", sample_searches(11, 20000)});
+    s.push_back({"large", large_period_searches()});
     return s;
   }();
   return all;
@@ -147,9 +162,21 @@ double thread_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Engines: -1 is the literal search, otherwise a SimdLevel.
+// Engines: -1 is the literal search, -2 the counter search (the large
+// sample only: its sets all pass the pre-tests), otherwise a SimdLevel.
+constexpr int kLiteral = -1;
+constexpr int kCounter = -2;
+
 std::string engine_name(int engine) {
-  return engine < 0 ? "literal" : simd_level_name(static_cast<SimdLevel>(engine));
+  if (engine == kLiteral) return "literal";
+  if (engine == kCounter) return "counter";
+  return simd_level_name(static_cast<SimdLevel>(engine));
+}
+
+Result<CoverSearch> search_with(const Moduli& moduli, int engine) {
+  if (engine == kLiteral) return find_cover_literal(moduli, kBudget);
+  if (engine == kCounter) return counter_search(moduli, lcm_of(moduli), kBudget);
+  return find_cover_fast(moduli, kBudget, static_cast<SimdLevel>(engine));
 }
 
 // Processor nanoseconds per node, by sample and then by engine in the order
@@ -163,8 +190,7 @@ void BM_Sample(benchmark::State& state, std::size_t sample_index, int engine) {
   for (auto _ : state) {
     nodes = 0;
     for (const Moduli& moduli : sample.searches) {
-      auto r = engine < 0 ? find_cover_literal(moduli, kBudget)
-                          : find_cover_fast(moduli, kBudget, static_cast<SimdLevel>(engine));
+      auto r = search_with(moduli, engine);
       if (!r) {
         state.SkipWithError(r.error().c_str());
         return;
@@ -229,9 +255,10 @@ void BM_Census(benchmark::State& state, std::size_t k, bool with_cache) {
 }
 
 void register_benchmarks(bool with_k11) {
-  for (std::size_t s = 0; s < 3; ++s) {
-    const std::string name = std::string("Sample/") + (s == 0 ? "k9" : s == 1 ? "k10" : "k11");
-    for (int engine = -1; engine <= static_cast<int>(SimdLevel::Avx512); ++engine) {
+  for (std::size_t s = 0; s < samples().size(); ++s) {
+    const std::string name = "Sample/" + samples()[s].name;
+    for (int engine = kCounter; engine <= static_cast<int>(SimdLevel::Avx512); ++engine) {
+      if (engine == kCounter && samples()[s].name != "large") continue;
       if (engine >= 0 && !simd_level_supported(static_cast<SimdLevel>(engine))) continue;
       benchmark::RegisterBenchmark((name + "/" + engine_name(engine)).c_str(), BM_Sample, s, engine)
           ->Unit(benchmark::kMillisecond)
