@@ -1,7 +1,8 @@
 // The residue search for common periods above 1024 (candidate files, up to
-// 20,000,000): a counter per residue as in the literal search, with the
-// bookkeeping of the bitset search around it. It visits exactly the nodes of
-// the literal search, in the same order.
+// 20,000,000) that the wide bitset search does not take: a counter per
+// residue as in the literal search, inside the shared search of
+// ResidueDfs. It visits exactly the nodes of the literal search, in the
+// same order.
 #pragma once
 
 #include <cstddef>

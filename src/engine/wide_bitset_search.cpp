@@ -1,9 +1,9 @@
 #include "engine/wide_bitset_search.h"
 
 #include <algorithm>
-#include <functional>
 #include <vector>
 
+#include "engine/residue_dfs.h"
 #include "engine/search_abort.h"
 #include "engine/wide_bitset_kernels.h"
 
@@ -36,34 +36,24 @@ std::size_t pattern_words(std::size_t words, std::uint64_t m) {
   return words + static_cast<std::size_t>(m / 64) + 2;
 }
 
-// The bookkeeping is that of the counter search: the smallest uncovered
-// residue is searched from the parent's, the capacity is carried down, the
-// gain of a class is its number of newly covered residues, and children that
-// end at once are counted without a call. Bit i of pattern j is set when i
-// is a multiple of m_j, so the mask of class r is the pattern read from bit
-// m_j - r on. Each depth has its own bitset; the words left of the word of
-// the smallest uncovered residue are all zero and are neither read nor
-// copied below it.
-class WideDfs {
+// Bit i of pattern j is set when i is a multiple of m_j, so the mask of
+// class r is the pattern read from bit m_j - r on. Each depth has its own
+// bitset, so nothing is undone; the words left of the word of the smallest
+// uncovered residue are all zero and are neither read nor copied below it.
+class WideState {
  public:
-  WideDfs(std::span<const std::uint64_t> moduli, std::uint64_t period, std::uint64_t max_nodes,
-          const WideBitsetKernels& kernels)
+  WideState(std::span<const std::uint64_t> moduli, std::uint64_t period,
+            const WideBitsetKernels& kernels)
       : kernels_(kernels),
-        moduli_(moduli.begin(), moduli.end()),
+        moduli_(moduli),
         period_(period),
         words_(words_for(period)),
-        max_nodes_(max_nodes),
         levels_((moduli.size() + 1) * words_),
-        pattern_starts_(moduli.size()),
-        shares_(moduli.size()),
-        residues_(moduli.size(), 0),
-        assigned_(moduli.size(), 0),
-        keys_(moduli.size() * moduli.size()) {
+        pattern_starts_(moduli.size()) {
     std::size_t total = 0;
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
       pattern_starts_[j] = total;
       total += pattern_words(words_, moduli_[j]);
-      shares_[j] = period_ / moduli_[j];
     }
     patterns_.assign(total, 0);
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
@@ -72,40 +62,45 @@ class WideDfs {
     }
   }
 
-  CoverSearch run() {
+  void cover_first() {
     std::uint64_t* root = levels_.data();
     std::fill(root, root + words_, ~0ULL);
     if (period_ % 64 != 0) root[words_ - 1] = (1ULL << (period_ % 64)) - 1;
-    cut(root, root, 0, 0, 0);
-    assigned_[0] = 1;
-    const std::uint64_t uncovered = period_ - shares_[0];
-    std::uint64_t capacity = 0;
-    for (std::size_t j = 1; j < moduli_.size(); ++j) capacity += shares_[j];
-
-    CoverSearch result;
-    if (max_nodes_ == 0) {
-      result.outcome = SearchOutcome::BudgetExceeded;
-    } else {
-      nodes_ = 1;
-      if (uncovered == 0) {
-        result.outcome = SearchOutcome::Found;
-      } else if (capacity < uncovered) {
-        result.outcome = SearchOutcome::NotFound;
-      } else {
-        result.outcome = explore(0, 0, uncovered, capacity);
-      }
-    }
-    result.nodes = nodes_;
-    if (result.outcome == SearchOutcome::Found) {
-      result.residues.resize(moduli_.size());
-      for (std::size_t j = 0; j < moduli_.size(); ++j) {
-        result.residues[j] = assigned_[j] != 0 ? residues_[j] : 0;
-      }
-    }
-    return result;
+    const Window w = window(0, 0);
+    kernels_.cut(root, root, w.pattern, w.shift, 0, words_);
   }
 
+  std::uint64_t first_uncovered(std::size_t depth, std::uint64_t from) const {
+    const std::uint64_t* bits = level(depth);
+    std::size_t word = static_cast<std::size_t>(from / 64);
+    while (bits[word] == 0) {
+      if (++word == words_) search_abort("uncovered count and bitset disagree");
+    }
+    return 64 * word + static_cast<std::uint64_t>(__builtin_ctzll(bits[word]));
+  }
+
+  std::uint64_t gain(std::size_t depth, std::size_t j, std::uint64_t x) const {
+    const Window w = window(j, x % moduli_[j]);
+    return kernels_.gain(level(depth), w.pattern, w.shift, static_cast<std::size_t>(x / 64),
+                         words_);
+  }
+
+  void cover(std::size_t depth, std::size_t j, std::uint64_t x) {
+    const Window w = window(j, x % moduli_[j]);
+    kernels_.cut(levels_.data() + (depth + 1) * words_, level(depth), w.pattern, w.shift,
+                 static_cast<std::size_t>(x / 64), words_);
+  }
+
+  void uncover(std::size_t, std::size_t, std::uint64_t) {}
+
  private:
+  // Where the mask of class r of modulus j is read: a pattern pointer moved
+  // to the right word, and the bit shift within it.
+  struct Window {
+    const std::uint64_t* pattern;
+    unsigned shift;
+  };
+
   // Bit b of the words set exactly when m divides b. The words repeat every
   // m / gcd(m, 64) words, so only that many are set bit by bit and the rest
   // are copied: a pattern costs a pass over its words, not one step per
@@ -117,84 +112,20 @@ class WideDfs {
     for (std::size_t w = first; w < words; ++w) pattern[w] = pattern[w - first];
   }
 
-  // Where the mask of class r of modulus j is read: a pattern pointer moved
-  // to the right word, and the bit shift within it.
-  struct Window {
-    const std::uint64_t* pattern;
-    unsigned shift;
-  };
-
   Window window(std::size_t j, std::uint64_t r) const {
     const std::uint64_t start = moduli_[j] - r;
     return {patterns_.data() + pattern_starts_[j] + start / 64, static_cast<unsigned>(start % 64)};
   }
 
-  void cut(std::uint64_t* out, const std::uint64_t* bits, std::size_t j, std::uint64_t r,
-           std::size_t first) const {
-    const Window w = window(j, r);
-    kernels_.cut(out, bits, w.pattern, w.shift, first, words_);
-  }
-
-  // One inner node, already counted, with residues left uncovered and
-  // enough capacity; from_word holds or precedes its first uncovered one.
-  SearchOutcome explore(std::size_t depth, std::size_t from_word, std::uint64_t uncovered,
-                        std::uint64_t capacity) {
-    const std::uint64_t* bits = levels_.data() + depth * words_;
-    std::size_t word = from_word;
-    while (bits[word] == 0) {
-      if (++word == words_) search_abort("uncovered count and bitset disagree");
-    }
-    const std::uint64_t x = 64 * word + static_cast<std::uint64_t>(__builtin_ctzll(bits[word]));
-
-    // Key: gain descending, then index ascending; unique, so any sort keeps
-    // the literal search's stable order.
-    std::uint64_t* keys = keys_.data() + depth * moduli_.size();
-    std::size_t count = 0;
-    for (std::size_t j = 0; j < moduli_.size(); ++j) {
-      if (assigned_[j] != 0) continue;
-      const Window w = window(j, x % moduli_[j]);
-      const std::uint64_t gain = kernels_.gain(bits, w.pattern, w.shift, word, words_);
-      keys[count++] = gain << 8 | (255 - j);
-    }
-    std::sort(keys, keys + count, std::greater<>());
-
-    std::uint64_t* child = levels_.data() + (depth + 1) * words_;
-    for (std::size_t c = 0; c < count; ++c) {
-      if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
-      ++nodes_;
-      const std::size_t j = 255 - (keys[c] & 255);
-      const std::uint64_t r = x % moduli_[j];
-      const std::uint64_t left = uncovered - (keys[c] >> 8);
-      if (left == 0) {
-        assigned_[j] = 1;
-        residues_[j] = r;
-        return SearchOutcome::Found;
-      }
-      if (capacity - shares_[j] < left) continue;
-      assigned_[j] = 1;
-      residues_[j] = r;
-      cut(child, bits, j, r, word);
-      const SearchOutcome s = explore(depth + 1, word, left, capacity - shares_[j]);
-      if (s == SearchOutcome::Found) return s;
-      assigned_[j] = 0;
-      if (s == SearchOutcome::BudgetExceeded) return s;
-    }
-    return SearchOutcome::NotFound;
-  }
+  const std::uint64_t* level(std::size_t depth) const { return levels_.data() + depth * words_; }
 
   const WideBitsetKernels& kernels_;
-  std::vector<std::uint64_t> moduli_;
+  std::span<const std::uint64_t> moduli_;
   std::uint64_t period_;
   std::size_t words_;
-  std::uint64_t max_nodes_;
-  std::uint64_t nodes_ = 0;
   std::vector<std::uint64_t> levels_;
   std::vector<std::uint64_t> patterns_;
   std::vector<std::size_t> pattern_starts_;
-  std::vector<std::uint64_t> shares_;
-  std::vector<std::uint64_t> residues_;
-  std::vector<std::uint8_t> assigned_;
-  std::vector<std::uint64_t> keys_;
 };
 
 }  // namespace
@@ -217,7 +148,8 @@ bool wide_bitset_search_fits(std::span<const std::uint64_t> moduli, std::uint64_
 
 CoverSearch wide_bitset_search(std::span<const std::uint64_t> moduli, std::uint64_t period,
                                std::uint64_t max_nodes, SimdLevel level) {
-  WideDfs dfs(moduli, period, max_nodes, wide_bitset_kernels(level));
+  WideState state(moduli, period, wide_bitset_kernels(level));
+  ResidueDfs<WideState> dfs(moduli, period, max_nodes, state);
   return dfs.run();
 }
 
