@@ -14,7 +14,8 @@ Status CensusScan::take(const Result<IrreducibleDecision>& decision, ModuliSet& 
 }
 
 Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes, CensusScan& scan,
-                             CensusProgress& progress) {
+                             std::string_view stage_label, CensusProgress& progress) {
+  ProgressStage stage(progress, stage_label, candidates.size());
   // Small censuses repeat many deletion searches too; a modest table keeps
   // their results.
   SearchCache cache(max_nodes, std::size_t{1} << 16);
@@ -28,7 +29,7 @@ Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes,
         !taken) {
       return taken;
     }
-    if (++decided % progress_stride == 0) progress.advanced(decided);
+    if (++decided % progress_stride == 0) stage.advanced(decided);
   }
   return {};
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "census/census_progress.h"
@@ -53,9 +54,11 @@ class CensusScan {
 
 // Decides every candidate in order on the calling thread, each search with the
 // full max_nodes, feeding the decisions to scan. Stops at the first error
-// text. Candidates found irreducible are moved out of the list. Tells
-// progress the number decided every few dozen candidates.
+// text. Candidates found irreducible are moved out of the list. The whole
+// call is one progress stage named stage_label, told the number decided
+// every few dozen candidates and finished before the call returns.
 Status decide_all_sequential(ModuliSetList& candidates, std::uint64_t max_nodes, CensusScan& scan,
+                             std::string_view stage_label,
                              CensusProgress& progress = no_progress());
 
 }  // namespace tilvane

@@ -83,11 +83,10 @@ Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
   for (std::size_t k = 1; k <= max_size; ++k) {
     ModuliSetList candidates = combinations(k, small_census_bound(k));
     candidate_count += candidates.size();
-    ProgressStage stage(progress, cat("k=", k), candidates.size());
-    if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
+    if (auto decided = decide_all_sequential(candidates, max_nodes, scan, cat("k=", k), progress);
+        !decided) {
       return decided;
     }
-    stage.finish();
     const ModuliSetList found = scan.take_found();
     const std::span<const ModuliSet> expected =
         k <= expected_by_size.size() ? std::span<const ModuliSet>(expected_by_size[k - 1])
@@ -122,11 +121,10 @@ Status verify_k7_census_of(ModuliSetList candidates, std::span<const ModuliSet> 
                            std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
   const std::size_t candidate_count = candidates.size();
   CensusScan scan("k=7 census node counter overflow");
-  ProgressStage stage(progress, "k=7", candidate_count);
-  if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
+  if (auto decided = decide_all_sequential(candidates, max_nodes, scan, "k=7", progress);
+      !decided) {
     return decided;
   }
-  stage.finish();
   const ModuliSetList& found = scan.found();
   if (!same_lists(found, expected)) {
     return fail(cat("k=7 census mismatch: computed ", render_set_list(found), ", expected ",
@@ -161,11 +159,11 @@ Status verify_fixture_census_of(const FixtureCensusFigures& figures, ModuliSetLi
                                 std::ostream& out, CensusProgress& progress) {
   const std::size_t candidate_count = candidates.size();
   CensusScan scan(census_node_overflow_message(figures.k));
-  ProgressStage stage(progress, cat("k=", figures.k), candidate_count);
-  if (auto decided = decide_all_sequential(candidates, max_nodes, scan, progress); !decided) {
+  if (auto decided =
+          decide_all_sequential(candidates, max_nodes, scan, cat("k=", figures.k), progress);
+      !decided) {
     return decided;
   }
-  stage.finish();
   auto report =
       fixture_census_report(figures, scan.found(), expected, candidate_count, scan.nodes());
   if (!report) return std::move(report).take_error();
