@@ -36,8 +36,8 @@
 #include "census/rendering.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
-#include "engine/search_cache.h"
 #include "engine/result.h"
+#include "engine/search_cache.h"
 #include "engine/text_format.h"
 
 namespace tilvane {

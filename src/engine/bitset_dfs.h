@@ -60,7 +60,7 @@ class BitsetDfs {
   SearchOutcome explore_pair(unsigned depth, std::uint32_t from_word, std::uint32_t uncovered,
                              std::uint32_t capacity, std::uint32_t unassigned);
   bool last_covers(const std::uint64_t* bits, const std::uint8_t* cut, std::uint32_t from_word,
-                   std::uint32_t k) const;
+                   std::uint32_t k, std::uint32_t& residue) const;
   bool last_modulus(const std::uint64_t* bits, const std::uint8_t* cut, std::uint32_t from_word,
                     std::uint32_t last);
 
@@ -235,8 +235,13 @@ SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from
     const bool open0 = moduli_[order[1]].share >= left0;
     const bool open1 = moduli_[order[0]].share >= left1;
     bool covers = false;
-    if (open0) covers |= last_covers(bits, window(moduli_[order[0]], starts[0]), word, order[1]);
-    if (open1) covers |= last_covers(bits, window(moduli_[order[1]], starts[1]), word, order[0]);
+    std::uint32_t unused = 0;
+    if (open0) {
+      covers |= last_covers(bits, window(moduli_[order[0]], starts[0]), word, order[1], unused);
+    }
+    if (open1) {
+      covers |= last_covers(bits, window(moduli_[order[1]], starts[1]), word, order[0], unused);
+    }
     if (!covers) {
       nodes_ += 2 + (open0 ? 1 : 0) + (open1 ? 1 : 0);
       return SearchOutcome::NotFound;
@@ -271,10 +276,12 @@ SearchOutcome BitsetDfs<W, Ops>::explore_pair(unsigned depth, std::uint32_t from
 // residue x, and that grandchild either covers everything (Found) or has no
 // capacity left (NotFound). So it is decided here, without building the
 // child: the grandchild covers when the bits of the parent, less the child's
-// class (cut) and less the class of x (mod m_k), are empty.
+// class (cut) and less the class of x (mod m_k), are empty. residue is set
+// to x mod m_k either way.
 template <unsigned W, class Ops>
 bool BitsetDfs<W, Ops>::last_covers(const std::uint64_t* bits, const std::uint8_t* cut,
-                                    std::uint32_t from_word, std::uint32_t k) const {
+                                    std::uint32_t from_word, std::uint32_t k,
+                                    std::uint32_t& residue) const {
   std::uint32_t word = from_word;
   std::uint64_t value;
   for (;;) {
@@ -287,8 +294,8 @@ bool BitsetDfs<W, Ops>::last_covers(const std::uint64_t* bits, const std::uint8_
   const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(value));
   const Modulus& md = moduli_[k];
   const auto quotient = static_cast<std::uint32_t>((x * md.reciprocal) >> 22);
-  const std::uint32_t start = md.modulus - 1 - (x - quotient * md.modulus);
-  return Ops::template empty_without<W>(bits, cut, window(md, start));
+  residue = x - quotient * md.modulus;
+  return Ops::template empty_without<W>(bits, cut, window(md, md.modulus - 1 - residue));
 }
 
 // last_covers for a counted child; when the grandchild covers, records the
@@ -297,19 +304,9 @@ template <unsigned W, class Ops>
 bool BitsetDfs<W, Ops>::last_modulus(const std::uint64_t* bits, const std::uint8_t* cut,
                                      std::uint32_t from_word, std::uint32_t last) {
   const auto k = static_cast<std::uint32_t>(__builtin_ctz(last));
-  if (!last_covers(bits, cut, from_word, k)) return false;
-  std::uint32_t word = from_word;
-  for (;;) {
-    std::uint64_t c;
-    std::memcpy(&c, cut + 8 * word, sizeof c);
-    const std::uint64_t value = bits[word] & ~c;
-    if (value != 0) {
-      const std::uint32_t x = word * 64 + static_cast<std::uint32_t>(__builtin_ctzll(value));
-      residues_[k] = x % moduli_[k].modulus;
-      break;
-    }
-    ++word;
-  }
+  std::uint32_t residue = 0;
+  if (!last_covers(bits, cut, from_word, k, residue)) return false;
+  residues_[k] = residue;
   unassigned_at_found_ = 0;
   return true;
 }
