@@ -71,10 +71,13 @@ Moduli without(const Moduli& moduli, std::size_t skip) {
   return out;
 }
 
+std::uint64_t lcm_of(const Moduli& moduli) {
+  return std::accumulate(moduli.begin(), moduli.end(), std::uint64_t{1},
+                         [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+}
+
 bool sum_at_least_one(const Moduli& moduli) {
-  const std::uint64_t lcm =
-      std::accumulate(moduli.begin(), moduli.end(), std::uint64_t{1},
-                      [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+  const std::uint64_t lcm = lcm_of(moduli);
   std::uint64_t sum = 0;
   for (std::uint64_t m : moduli) sum += lcm / m;
   return sum >= lcm;
@@ -112,9 +115,7 @@ std::vector<Moduli> random_sets(std::size_t count, std::uint64_t seed) {
   std::vector<Moduli> sets;
   while (sets.size() < count) {
     Moduli set = pick(pool, 2 + random.below(8), random);
-    const std::uint64_t lcm =
-        std::accumulate(set.begin(), set.end(), std::uint64_t{1},
-                        [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+    const std::uint64_t lcm = lcm_of(set);
     if (lcm <= 50000 || lcm > kPeriodLimit) sets.push_back(std::move(set));
   }
   return sets;
@@ -290,9 +291,7 @@ std::vector<Moduli> large_period_sets() {
   while (made < 150) {
     const Moduli pool = divisors_from_two(bases[random.below(bases.size())]);
     Moduli set = pick(pool, 5 + random.below(10), random);
-    const std::uint64_t lcm =
-        std::accumulate(set.begin(), set.end(), std::uint64_t{1},
-                        [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
+    const std::uint64_t lcm = lcm_of(set);
     if (lcm <= 1024 || !sum_at_least_one(set)) continue;
     sets.push_back(std::move(set));
     ++made;
