@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "child_output.h"
+#include "main/checked_output.h"
 
 namespace {
 
@@ -187,16 +188,12 @@ int open_fifo_writer(const std::string& fifo) {
   }
 }
 
-void write_all(int fd, const std::string& text) {
-  // Back to blocking writes: the program reads while the test writes.
+// Back to blocking writes (the program reads while the test writes), then
+// the program's own writer.
+void write_blocking(int fd, const std::string& text) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    ASSERT_GT(wrote, 0) << std::strerror(errno);
-    done += static_cast<std::size_t>(wrote);
-  }
+  const int error = tilvane::write_all(fd, text);
+  ASSERT_EQ(error, 0) << std::strerror(error);
 }
 
 // A FIFO has no size to read in advance: the program reads until its writer
@@ -222,7 +219,7 @@ TEST_F(BadInput, FifoIsReadUntilItsWriterCloses) {
     Running running({fifo});
     const int writer = open_fifo_writer(fifo);
     ASSERT_GE(writer, 0) << c.name << ": the program never opened the FIFO";
-    write_all(writer, c.content);
+    write_blocking(writer, c.content);
     ::close(writer);
     expect_outcome(running.finish(), c.expected, c.name);
   }
