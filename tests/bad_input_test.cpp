@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "child_output.h"
-#include "main/checked_output.h"
+#include "cli/checked_output.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/fraction.h"
+#include "base/rendering.h"
 #include "census/aggregate.h"
-#include "census/fraction.h"
-#include "census/rendering.h"
 
 namespace tilvane {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/rendering.h"
 #include "census/embedded_fixtures.h"
 #include "census/fixtures.h"
-#include "census/rendering.h"
 
 namespace tilvane {
 namespace {

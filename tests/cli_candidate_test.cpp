@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/text_format.h"
-#include "main/candidate_file.h"
-#include "main/read_file.h"
+#include "base/text_format.h"
+#include "cli/read_file.h"
+#include "tilvane/candidate_file.h"
 
 namespace tilvane {
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "main/checked_output.h"
-#include "main/modes.h"
-#include "main/run.h"
+#include "cli/checked_output.h"
+#include "tilvane/modes.h"
+#include "tilvane/run.h"
 
 namespace tilvane {
 namespace {

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "main/quoted.h"
-#include "main/text_scan.h"
-#include "main/unicode_tables.h"
+#include "base/quoted.h"
+#include "base/text_scan.h"
+#include "base/unicode_tables.h"
 
 namespace tilvane {
 namespace {

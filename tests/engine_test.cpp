@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/cover_check.h"
+#include "engine/fast_search.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
 #include "engine/residue_search.h"

@@ -255,7 +255,7 @@ TEST(FastSearch, MatchesTheLiteralSearchOnEdgeSets) {
 // residue 0 for it rather than an unset value.
 TEST(FastSearch, ModuliLeftOutOfTheCoverGetResidueZero) {
   const Moduli moduli{2, 3, 4, 6, 8, 12, 24};
-  for (auto r : {find_cover_fast(moduli, 1000), find_cover_literal(moduli, 1000)}) {
+  for (auto r : {find_cover(moduli, 1000), find_cover_literal(moduli, 1000)}) {
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r->outcome, SearchOutcome::Found);
     EXPECT_EQ(r->nodes, 6U);

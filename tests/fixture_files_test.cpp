@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/fraction.h"
+#include "base/text_format.h"
 #include "census/aggregate.h"
 #include "census/embedded_fixtures.h"
 #include "census/fixtures.h"
-#include "census/fraction.h"
-#include "engine/text_format.h"
 #include "sha256.h"
 
 namespace tilvane {

@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/text_format.h"
 #include "census/census_progress.h"
 #include "census/sequential_census.h"
 #include "child_output.h"
-#include "engine/text_format.h"
-#include "main/terminal_progress.h"
+#include "cli/terminal_progress.h"
 #if !TILVANE_REDUCED
 #include "census/embedded_fixtures.h"
 #include "census/parallel_census.h"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/main/unicode_tables.cpp: the code points that the quoted form
+"""Writes src/base/unicode_tables.cpp: the code points that the quoted form
 shows as \\u{h}.
 
 Those are the characters of general category Cc, Cf, Cs, Co and Cn
@@ -12,7 +12,7 @@ The input is the Unicode Character Database as Debian's unicode-data package
 installs it. Run from the repository root:
 
     python3 tools/gen_unicode_tables.py
-    python3 tools/gen_unicode_tables.py --ucd-dir /usr/share/unicode --output src/main/unicode_tables.cpp
+    python3 tools/gen_unicode_tables.py --ucd-dir /usr/share/unicode --output src/base/unicode_tables.cpp
 
 The table is laid out by this script (clang-format leaves it alone), so
 regenerating from an unchanged database gives an unchanged file.
@@ -37,7 +37,7 @@ TEMPLATE = r"""// GENERATED FILE, do not edit. Unicode @VERSION@.
 // DerivedCoreProperties.txt of Debian's unicode-data package; to regenerate,
 // install that package and run from the repository root:
 //   python3 tools/gen_unicode_tables.py
-#include "main/unicode_tables.h"
+#include "base/unicode_tables.h"
 
 namespace tilvane {
 namespace {
@@ -148,7 +148,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--ucd-dir", default="/usr/share/unicode",
                         help="folder holding UnicodeData.txt and DerivedCoreProperties.txt")
-    parser.add_argument("--output", default=str(root / "src/main/unicode_tables.cpp"))
+    parser.add_argument("--output", default=str(root / "src/base/unicode_tables.cpp"))
     args = parser.parse_args()
 
     ucd = Path(args.ucd_dir)

@@ -30,15 +30,15 @@
 #include <thread>
 #include <vector>
 
+#include "base/moduli_set_list.h"
+#include "base/rendering.h"
+#include "base/result.h"
+#include "base/text_format.h"
 #include "census/aggregate.h"
-#include "census/moduli_set_list.h"
 #include "census/parallel_census.h"
-#include "census/rendering.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
-#include "engine/result.h"
 #include "engine/search_cache.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 namespace {

@@ -7,9 +7,9 @@
 #include <span>
 #include <string_view>
 
-#include "census/fraction.h"
-#include "census/moduli_set_list.h"
-#include "engine/result.h"
+#include "base/fraction.h"
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 
 namespace tilvane {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 #include "census/census_progress.h"
-#include "census/moduli_set_list.h"
 #include "engine/irreducibility.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "census/moduli_set_list.h"
+#include "base/moduli_set_list.h"
 
 namespace tilvane {
 

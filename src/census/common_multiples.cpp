@@ -5,14 +5,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/period.h"
+#include "base/checked_math.h"
 
 namespace tilvane {
 namespace {
 
 // lcm(a, b), or nothing when it exceeds bound (or 64 bits).
 std::optional<std::uint64_t> lcm_within(std::uint64_t a, std::uint64_t b, std::uint64_t bound) {
-  auto product = checked_mul(a / gcd_u64(a, b), b);
+  auto product = checked_lcm(a, b);
   if (!product || *product > bound) return std::nullopt;
   return product;
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "census/moduli_set_list.h"
+#include "base/moduli_set_list.h"
 
 namespace tilvane {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/rendering.h"
+#include "base/text_format.h"
 #include "census/fixtures.h"
-#include "census/rendering.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 #include "census/aggregate.h"
-#include "census/moduli_set_list.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

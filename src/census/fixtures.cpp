@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/text_format.h"
-#include "main/quoted.h"
-#include "main/text_scan.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "base/text_scan.h"
 
 namespace tilvane {
 namespace {

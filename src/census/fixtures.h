@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "census/moduli_set_list.h"
-#include "engine/result.h"
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 
 namespace tilvane {
 

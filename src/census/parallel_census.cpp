@@ -4,6 +4,7 @@
 #include <chrono>
 #include <utility>
 
+#include "base/text_format.h"
 #include "census/census_scan.h"
 #include "census/common_multiples.h"
 #include "census/embedded_fixtures.h"
@@ -11,7 +12,6 @@
 #include "census/fixtures.h"
 #include "census/simpson.h"
 #include "engine/search_cache.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 namespace {

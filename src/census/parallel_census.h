@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 #include "census/census_progress.h"
-#include "census/moduli_set_list.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

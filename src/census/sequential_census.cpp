@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/rendering.h"
+#include "base/text_format.h"
 #include "census/aggregate.h"
 #include "census/census_scan.h"
 #include "census/combinations.h"
 #include "census/common_multiples.h"
 #include "census/embedded_fixtures.h"
 #include "census/fixtures.h"
-#include "census/rendering.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 namespace {

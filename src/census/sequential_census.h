@@ -16,10 +16,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 #include "census/census_progress.h"
 #include "census/fixture_census.h"
-#include "census/moduli_set_list.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/checked_math.h"
+#include "base/text_format.h"
 #include "census/combinations.h"
-#include "engine/period.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 namespace {
@@ -24,7 +24,7 @@ ModuliSet divisors_from_two(std::uint64_t l) {
 Result<std::uint64_t> selection_lcm(const ModuliSet& selection) {
   std::uint64_t acc = 1;
   for (std::uint64_t t : selection) {
-    const std::optional<std::uint64_t> next = checked_mul(acc / gcd_u64(acc, t), t);
+    const std::optional<std::uint64_t> next = checked_lcm(acc, t);
     if (!next) return fail(cat("LCM overflow while combining ", acc, " and ", t));
     acc = *next;
   }

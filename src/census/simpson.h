@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "census/moduli_set_list.h"
-#include "engine/result.h"
+#include "base/moduli_set_list.h"
+#include "base/result.h"
 
 namespace tilvane {
 

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/text_format.h"
+#include "base/text_format.h"
 
 namespace tilvane {
 namespace {

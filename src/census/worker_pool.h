@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/result.h"
+#include "base/result.h"
 
 namespace tilvane {
 

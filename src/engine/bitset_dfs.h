@@ -1,8 +1,8 @@
 // The depth-first search of the bitset search, written once and compiled
-// for each instruction-set level. A translation unit includes this header
-// after switching on its target instructions and instantiates BitsetDfs with
-// its own Ops type, declared in an unnamed namespace, so every instantiation
-// stays local to the unit that built it for its instructions.
+// for each instruction-set level. A kernel unit, compiled for its
+// instructions, instantiates BitsetDfs with its own Ops type, which has
+// internal linkage, so every instantiation stays local to the unit that
+// built it for its instructions.
 //
 // Ops provides, for a bitset of W 64-bit words:
 //   static std::uint32_t gain<W>(const std::uint64_t* uncovered, const
@@ -27,7 +27,7 @@ namespace tilvane {
 template <unsigned W, class Ops>
 class BitsetDfs {
  public:
-  BitsetDfs(const ClassPatterns& patterns, std::uint64_t max_nodes);
+  BitsetDfs(const BitsetInput& input, std::uint64_t max_nodes);
 
   BitsetOutcome run();
 
@@ -75,13 +75,11 @@ class BitsetDfs {
 };
 
 template <unsigned W, class Ops>
-BitsetDfs<W, Ops>::BitsetDfs(const ClassPatterns& patterns, std::uint64_t max_nodes)
-    : count_(static_cast<std::uint32_t>(patterns.moduli.size())),
-      period_(patterns.period),
-      max_nodes_(max_nodes) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(patterns.storage.data());
+BitsetDfs<W, Ops>::BitsetDfs(const BitsetInput& input, std::uint64_t max_nodes)
+    : count_(input.count), period_(input.period), max_nodes_(max_nodes) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(input.storage);
   for (std::uint32_t j = 0; j < count_; ++j) {
-    const ClassPatterns::Modulus& p = patterns.moduli[j];
+    const ClassPatterns::Modulus& p = input.moduli[j];
     moduli_[j] = {bytes + p.offset, p.copy_bytes, p.modulus, p.share, p.reciprocal};
     residues_[j] = 0;
   }
@@ -309,6 +307,18 @@ bool BitsetDfs<W, Ops>::last_modulus(const std::uint64_t* bits, const std::uint8
   residues_[k] = residue;
   unassigned_at_found_ = 0;
   return true;
+}
+
+// The search for the word count of the input, which must be one of Ws; any
+// other count is a defect in the caller's choice of words.
+template <class Ops, unsigned... Ws>
+BitsetOutcome run_bitset_dfs(const BitsetInput& input, std::uint64_t max_nodes) {
+  BitsetOutcome out;
+  const bool ran =
+      ((input.words == Ws ? (out = BitsetDfs<Ws, Ops>(input, max_nodes).run(), true) : false) ||
+       ...);
+  if (!ran) search_abort("no bitset search compiled for this word count");
+  return out;
 }
 
 }  // namespace tilvane

@@ -28,16 +28,19 @@ CoverSearch bitset_search(std::span<const std::uint64_t> moduli, std::uint64_t p
                           std::uint64_t max_nodes, SimdLevel level) {
   const ClassPatterns patterns =
       build_class_patterns(moduli, static_cast<std::uint32_t>(period), bitset_words(period, level));
+  const BitsetInput input{patterns.moduli.data(),
+                          static_cast<std::uint32_t>(patterns.moduli.size()), patterns.period,
+                          patterns.words, patterns.storage.data()};
   BitsetOutcome run;
   switch (level) {
     case SimdLevel::Avx512:
-      run = bitset_dfs_avx512(patterns, max_nodes);
+      run = bitset_dfs_avx512(input, max_nodes);
       break;
     case SimdLevel::Avx2:
-      run = bitset_dfs_avx2(patterns, max_nodes);
+      run = bitset_dfs_avx2(input, max_nodes);
       break;
     case SimdLevel::Portable:
-      run = bitset_dfs_portable(patterns, max_nodes);
+      run = bitset_dfs_portable(input, max_nodes);
       break;
   }
   CoverSearch result;

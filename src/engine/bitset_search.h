@@ -36,9 +36,19 @@ struct BitsetOutcome {
   std::uint32_t residues[kBitsetModuliLimit] = {};
 };
 
-// The search compiled for each level, over prepared patterns.
-BitsetOutcome bitset_dfs_portable(const ClassPatterns& patterns, std::uint64_t max_nodes);
-BitsetOutcome bitset_dfs_avx2(const ClassPatterns& patterns, std::uint64_t max_nodes);
-BitsetOutcome bitset_dfs_avx512(const ClassPatterns& patterns, std::uint64_t max_nodes);
+// What the search compiled for one level is given: prepared patterns as plain
+// pointers into a ClassPatterns that outlives the search.
+struct BitsetInput {
+  const ClassPatterns::Modulus* moduli = nullptr;
+  std::uint32_t count = 0;
+  std::uint32_t period = 0;
+  std::uint32_t words = 0;
+  const std::uint64_t* storage = nullptr;
+};
+
+// The search compiled for each level.
+BitsetOutcome bitset_dfs_portable(const BitsetInput& input, std::uint64_t max_nodes);
+BitsetOutcome bitset_dfs_avx2(const BitsetInput& input, std::uint64_t max_nodes);
+BitsetOutcome bitset_dfs_avx512(const BitsetInput& input, std::uint64_t max_nodes);
 
 }  // namespace tilvane

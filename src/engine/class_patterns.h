@@ -24,15 +24,6 @@ struct ClassPatterns {
   std::uint32_t words = 0;  // 64-bit words of one bitset, covering the period
   std::vector<Modulus> moduli;
   std::vector<std::uint64_t> storage;
-
-  // The first words of the class residue (mod moduli[j]); bits at or above
-  // the period are unspecified. residue < moduli[j].
-  const std::uint8_t* mask(std::size_t j, std::uint32_t residue) const {
-    const Modulus& m = moduli[j];
-    const std::uint32_t start = m.modulus - 1 - residue;
-    return reinterpret_cast<const std::uint8_t*>(storage.data()) + m.offset +
-           (start & 7U) * m.copy_bytes + (start >> 3);
-  }
 };
 
 // Builds the patterns for moduli whose common period is at most 1024, for

@@ -58,6 +58,7 @@ class CounterState {
 
 CoverSearch counter_search(std::span<const std::uint64_t> moduli, std::uint64_t period,
                            std::uint64_t max_nodes) {
+  if (moduli.size() > kCounterModuliLimit) search_abort("counter search given too many moduli");
   CounterState state(moduli, period);
   ResidueDfs<CounterState> dfs(moduli, period, max_nodes, state);
   return dfs.run();

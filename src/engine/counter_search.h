@@ -14,7 +14,7 @@
 namespace tilvane {
 
 // The counters are one byte each, so the search takes at most this many
-// moduli; the literal search serves larger sets.
+// moduli; no caller passes more than the 128 of a candidate file.
 inline constexpr std::size_t kCounterModuliLimit = 254;
 
 // The search proper, after the pre-tests: the first modulus is fixed at

@@ -3,7 +3,7 @@
 #include <bit>
 #include <vector>
 
-#include "engine/text_format.h"
+#include "base/text_format.h"
 
 namespace tilvane {
 

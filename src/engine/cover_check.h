@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/result.h"
 #include "engine/congruence.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

@@ -2,42 +2,16 @@
 
 #include <optional>
 
+#include "base/checked_math.h"
+#include "base/uint128.h"
 #include "engine/bitset_search.h"
 #include "engine/counter_search.h"
 #include "engine/period.h"
-#include "engine/uint128.h"
+#include "engine/search_abort.h"
 #include "engine/wide_bitset_search.h"
 
 namespace tilvane {
 namespace {
-
-std::uint64_t binary_gcd(std::uint64_t a, std::uint64_t b) {
-  if (a == 0) return b;
-  if (b == 0) return a;
-  const int shift = __builtin_ctzll(a | b);
-  a >>= __builtin_ctzll(a);
-  while (b != 0) {
-    b >>= __builtin_ctzll(b);
-    if (a > b) {
-      const std::uint64_t t = a;
-      a = b;
-      b = t;
-    }
-    b -= a;
-  }
-  return a << shift;
-}
-
-// The least common multiple of the moduli, or nothing when it does not fit
-// in 64 bits.
-std::optional<std::uint64_t> lcm_if_small(std::span<const std::uint64_t> moduli) {
-  std::uint64_t lcm = 1;
-  for (std::uint64_t m : moduli) {
-    if (m == 0) return std::nullopt;
-    if (__builtin_mul_overflow(lcm / binary_gcd(lcm, m), m, &lcm)) return std::nullopt;
-  }
-  return lcm;
-}
 
 // The reciprocal-sum pre-test of the literal search, decided cheaply when the
 // common multiple L fits in 64 bits: then the sum of 1/m is below 1 exactly
@@ -51,33 +25,45 @@ bool sum_below_one(std::span<const std::uint64_t> moduli, const std::optional<st
   return sum < *lcm;
 }
 
+SearchChoice choose(std::span<const std::uint64_t> moduli, const std::optional<std::uint64_t>& lcm,
+                    SimdLevel level) {
+  if (moduli.empty() || sum_below_one(moduli, lcm)) return SearchChoice::PreTest;
+  if (!lcm || *lcm > kPeriodLimit) return SearchChoice::PeriodFails;
+  if (bitset_search_fits(moduli.size(), *lcm)) return SearchChoice::Bitset;
+  if (wide_bitset_search_fits(moduli, *lcm, level)) return SearchChoice::WideBitset;
+  return SearchChoice::Counter;
+}
+
 }  // namespace
 
-Result<CoverSearch> find_cover_fast(std::span<const std::uint64_t> moduli,
-                                    std::uint64_t max_nodes) {
+SearchChoice choose_search(std::span<const std::uint64_t> moduli, SimdLevel level) {
+  return choose(moduli, checked_lcm_of(moduli), level);
+}
+
+Result<CoverSearch> find_cover(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes) {
   return find_cover_fast(moduli, max_nodes, detected_simd_level());
 }
 
 Result<CoverSearch> find_cover_fast(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
                                     SimdLevel level) {
-  if (moduli.empty()) return CoverSearch{};
-  const std::optional<std::uint64_t> lcm = lcm_if_small(moduli);
-  if (sum_below_one(moduli, lcm)) return CoverSearch{};
-  if (!lcm || *lcm > kPeriodLimit) {
-    // The period fails; common_period names the step that fails.
-    auto period = common_period(moduli);
-    if (!period) return std::move(period).take_error();
-    return find_cover_literal(moduli, max_nodes);
+  const std::optional<std::uint64_t> lcm = checked_lcm_of(moduli);
+  switch (choose(moduli, lcm, level)) {
+    case SearchChoice::PreTest:
+      return CoverSearch{};
+    case SearchChoice::PeriodFails: {
+      // common_period names the step that fails.
+      auto period = common_period(moduli);
+      if (period) search_abort("a period over its limit was accepted");
+      return std::move(period).take_error();
+    }
+    case SearchChoice::Bitset:
+      return bitset_search(moduli, *lcm, max_nodes, level);
+    case SearchChoice::WideBitset:
+      return wide_bitset_search(moduli, *lcm, max_nodes, level);
+    case SearchChoice::Counter:
+      return counter_search(moduli, *lcm, max_nodes);
   }
-  const std::uint64_t period = *lcm;
-  if (bitset_search_fits(moduli.size(), period)) {
-    return bitset_search(moduli, period, max_nodes, level);
-  }
-  if (wide_bitset_search_fits(moduli, period, level)) {
-    return wide_bitset_search(moduli, period, max_nodes, level);
-  }
-  if (moduli.size() <= kCounterModuliLimit) return counter_search(moduli, period, max_nodes);
-  return find_cover_literal(moduli, max_nodes);
+  search_abort("unknown search choice");
 }
 
 }  // namespace tilvane

@@ -2,8 +2,9 @@
 
 #include <vector>
 
+#include "base/text_format.h"
+#include "engine/fast_search.h"
 #include "engine/residue_search.h"
-#include "engine/text_format.h"
 
 namespace tilvane {
 namespace {

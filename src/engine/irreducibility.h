@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/result.h"
 #include "engine/congruence.h"
-#include "engine/result.h"
 #include "engine/search_cache.h"
 
 namespace tilvane {

@@ -5,21 +5,11 @@
 #include <cstdlib>
 #include <optional>
 
-#include "engine/fast_search.h"
+#include "base/fraction.h"
 #include "engine/period.h"
-#include "engine/uint128.h"
 
 namespace tilvane {
 namespace {
-
-u128 gcd_u128(u128 a, u128 b) {
-  while (b != 0) {
-    u128 r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
 
 [[noreturn]] void abort_with(const char* message) {
   std::fprintf(stderr, "%s\n", message);
@@ -113,23 +103,8 @@ struct DfsState {
 }  // namespace
 
 bool reciprocal_sum_below_one(std::span<const std::uint64_t> moduli) {
-  u128 num = 0;
-  u128 den = 1;
-  for (std::uint64_t m : moduli) {
-    const u128 g = gcd_u128(den, m);
-    const u128 q = m / g;
-    u128 scaled = 0;
-    u128 sum = 0;
-    u128 next_den = 0;
-    if (__builtin_mul_overflow(num, q, &scaled) || __builtin_add_overflow(scaled, den / g, &sum) ||
-        __builtin_mul_overflow(den, q, &next_den)) {
-      return false;
-    }
-    const u128 h = gcd_u128(sum, next_den);
-    num = sum / h;
-    den = next_den / h;
-  }
-  return num < den;
+  const std::optional<Fraction> sum = reciprocal_sum(moduli);
+  return sum && sum->numerator < sum->denominator;
 }
 
 Result<CoverSearch> find_cover_literal(std::span<const std::uint64_t> moduli,
@@ -161,10 +136,6 @@ Result<CoverSearch> find_cover_literal(std::span<const std::uint64_t> moduli,
     for (const auto& r : state.residues) result.residues.push_back(r.value_or(0));
   }
   return result;
-}
-
-Result<CoverSearch> find_cover(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes) {
-  return find_cover_fast(moduli, max_nodes);
 }
 
 }  // namespace tilvane

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/result.h"
+#include "base/result.h"
 
 namespace tilvane {
 
@@ -24,11 +24,6 @@ struct CoverSearch {
 
   friend bool operator==(const CoverSearch&, const CoverSearch&) = default;
 };
-
-// The search used everywhere in the program. It visits exactly the nodes of
-// find_cover_literal, in the same order, and therefore reports the same
-// outcome, node count and residues for every budget.
-Result<CoverSearch> find_cover(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes);
 
 // The plain depth-first search over residue choices, written as literally as
 // possible. It defines the node counts that the program prints and serves as

@@ -8,12 +8,15 @@ namespace {
 SimdLevel probe_simd_level() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vpopcntdq") &&
-      __builtin_cpu_supports("popcnt")) {
+  // Both vector levels are compiled with BMI and BMI2 as well (the compiler
+  // may use their shifts and bit scans anywhere in those units).
+  const bool base = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2");
+  if (base && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vpopcntdq")) {
     return SimdLevel::Avx512;
   }
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) return SimdLevel::Avx2;
+  if (base && __builtin_cpu_supports("avx2")) return SimdLevel::Avx2;
 #endif
   return SimdLevel::Portable;
 }

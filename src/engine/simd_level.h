@@ -8,8 +8,8 @@ namespace tilvane {
 
 enum class SimdLevel {
   Portable,  // baseline x86-64, or any other processor
-  Avx2,      // AVX2 with POPCNT
-  Avx512,    // AVX-512 F, BW, VL and VPOPCNTDQ
+  Avx2,      // AVX2 with POPCNT, BMI and BMI2
+  Avx512,    // AVX-512 F, BW, VL and VPOPCNTDQ, with POPCNT, BMI and BMI2
 };
 
 // The widest level this processor and operating system support; computed

@@ -24,4 +24,9 @@ struct WideBitsetKernels {
 // The loops for a level, which must be supported by the processor.
 const WideBitsetKernels& wide_bitset_kernels(SimdLevel level);
 
+// The loops compiled for each level (in the kernel units).
+const WideBitsetKernels& wide_bitset_kernels_portable();
+const WideBitsetKernels& wide_bitset_kernels_avx2();
+const WideBitsetKernels& wide_bitset_kernels_avx512();
+
 }  // namespace tilvane

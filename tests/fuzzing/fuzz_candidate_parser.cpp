@@ -10,12 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/text_format.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "base/text_scan.h"
 #include "fuzz_check.h"
-#include "main/candidate_file.h"
-#include "main/quoted.h"
-#include "main/text_scan.h"
 #include "reference_text.h"
+#include "tilvane/candidate_file.h"
 
 namespace tilvane::fuzz {
 namespace {

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/quoted.h"
+#include "base/text_format.h"
 #include "census/fixtures.h"
-#include "engine/text_format.h"
 #include "fuzz_check.h"
-#include "main/quoted.h"
 #include "reference_text.h"
 
 namespace tilvane::fuzz {

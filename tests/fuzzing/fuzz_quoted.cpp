@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/text_format.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
 #include "fuzz_check.h"
-#include "main/quoted.h"
 #include "reference_text.h"
 
 namespace tilvane::fuzz {

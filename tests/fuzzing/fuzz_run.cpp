@@ -21,12 +21,12 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/text_format.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
 #include "fuzz_check.h"
-#include "main/modes.h"
-#include "main/quoted.h"
-#include "main/run.h"
 #include "reference_text.h"
+#include "tilvane/modes.h"
+#include "tilvane/run.h"
 
 namespace tilvane::fuzz {
 namespace {

@@ -1,21 +1,8 @@
-#include "census/fraction.h"
+#include "base/fraction.h"
+
+#include "base/checked_math.h"
 
 namespace tilvane {
-namespace {
-
-// Euclid's algorithm on the pair (x, y): replace (x, y) by (y, x mod y) until
-// y is zero; the last x is the greatest common divisor.
-u128 gcd_u128(u128 x, u128 y) {
-  while (y != 0) {
-    const u128 r = x % y;
-    x = y;
-    y = r;
-  }
-  return x;
-}
-
-}  // namespace
-
 // a/b + 1/m over the smallest common denominator: with g = gcd(b, m) and
 // q = m / g, the sum is (a*q + b/g) / (b*q). Reducing by the gcd of the two
 // results keeps the fraction in lowest terms, so equal values have equal

@@ -1,4 +1,4 @@
-#include "main/run.h"
+#include "tilvane/run.h"
 
 #include <unistd.h>
 
@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/text_format.h"
-#include "main/candidate_file.h"
-#include "main/checked_output.h"
-#include "main/modes.h"
-#include "main/os_error.h"
-#include "main/quoted.h"
-#include "main/terminal_progress.h"
-#include "main/text_scan.h"
+#include "base/os_error.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "base/text_scan.h"
+#include "cli/checked_output.h"
+#include "cli/terminal_progress.h"
+#include "tilvane/candidate_file.h"
+#include "tilvane/modes.h"
 
 namespace tilvane {
 namespace {

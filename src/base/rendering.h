@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "census/fraction.h"
-#include "census/moduli_set_list.h"
+#include "base/fraction.h"
+#include "base/moduli_set_list.h"
 
 namespace tilvane {
 

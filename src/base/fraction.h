@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "engine/uint128.h"
+#include "base/uint128.h"
 
 namespace tilvane {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "base/result.h"
 #include "census/census_progress.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

@@ -1,7 +1,7 @@
-#include "main/modes.h"
+#include "tilvane/modes.h"
 
+#include "base/text_format.h"
 #include "census/sequential_census.h"
-#include "engine/text_format.h"
 #if !TILVANE_REDUCED
 #include "census/parallel_census.h"
 #endif

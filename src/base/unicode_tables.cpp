@@ -7,7 +7,7 @@
 // DerivedCoreProperties.txt of Debian's unicode-data package; to regenerate,
 // install that package and run from the repository root:
 //   python3 tools/gen_unicode_tables.py
-#include "main/unicode_tables.h"
+#include "base/unicode_tables.h"
 
 namespace tilvane {
 namespace {

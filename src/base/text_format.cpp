@@ -1,4 +1,4 @@
-#include "engine/text_format.h"
+#include "base/text_format.h"
 
 #include <algorithm>
 

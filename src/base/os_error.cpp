@@ -1,8 +1,8 @@
-#include "main/os_error.h"
+#include "base/os_error.h"
 
 #include <cstring>
 
-#include "engine/text_format.h"
+#include "base/text_format.h"
 
 namespace tilvane {
 

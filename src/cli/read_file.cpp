@@ -1,4 +1,4 @@
-#include "main/read_file.h"
+#include "cli/read_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <new>
 
-#include "main/os_error.h"
-#include "main/text_scan.h"
+#include "base/os_error.h"
+#include "base/text_scan.h"
 
 namespace tilvane {
 namespace {

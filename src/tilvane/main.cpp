@@ -1,4 +1,4 @@
 // The entry point: builds nothing of its own and returns run's exit status.
-#include "main/run.h"
+#include "tilvane/run.h"
 
 int main(int argc, char** argv) { return tilvane::main_entry(argc, argv); }

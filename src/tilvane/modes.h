@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/result.h"
 #include "census/census_progress.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

@@ -1,10 +1,10 @@
-#include "main/quoted.h"
+#include "base/quoted.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "main/text_scan.h"
-#include "main/unicode_tables.h"
+#include "base/text_scan.h"
+#include "base/unicode_tables.h"
 
 namespace tilvane {
 namespace {

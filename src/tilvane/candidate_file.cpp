@@ -1,14 +1,14 @@
-#include "main/candidate_file.h"
+#include "tilvane/candidate_file.h"
 
 #include <string>
 
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "base/text_scan.h"
+#include "cli/read_file.h"
 #include "engine/cover_check.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
-#include "engine/text_format.h"
-#include "main/quoted.h"
-#include "main/read_file.h"
-#include "main/text_scan.h"
 
 namespace tilvane {
 namespace {

@@ -1,6 +1,6 @@
-#include "census/rendering.h"
+#include "base/rendering.h"
 
-#include "engine/text_format.h"
+#include "base/text_format.h"
 
 namespace tilvane {
 

@@ -1,4 +1,4 @@
-#include "main/terminal_progress.h"
+#include "cli/terminal_progress.h"
 
 #include <sys/ioctl.h>
 
@@ -7,9 +7,9 @@
 #include <limits>
 #include <utility>
 
-#include "engine/text_format.h"
-#include "engine/uint128.h"
-#include "main/checked_output.h"
+#include "base/text_format.h"
+#include "base/uint128.h"
+#include "cli/checked_output.h"
 
 namespace tilvane {
 namespace {

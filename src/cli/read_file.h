@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/result.h"
+#include "base/result.h"
 
 namespace tilvane {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "engine/uint128.h"
+#include "base/uint128.h"
 
 namespace tilvane {
 

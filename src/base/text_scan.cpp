@@ -1,4 +1,4 @@
-#include "main/text_scan.h"
+#include "base/text_scan.h"
 
 namespace tilvane {
 

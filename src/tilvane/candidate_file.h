@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "engine/congruence.h"
-#include "engine/result.h"
 
 namespace tilvane {
 

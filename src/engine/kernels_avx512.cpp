@@ -8,13 +8,11 @@
 #include "engine/bitset_search.h"
 #include "engine/class_patterns.h"
 #include "engine/residue_search.h"
-#include "engine/search_abort.h"
+#include "engine/scalar_ops.h"
+#include "engine/wide_bitset_kernels.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512vpopcntdq,popcnt,bmi,bmi2")
 
 #include "engine/bitset_dfs.h"
 
@@ -57,14 +55,7 @@ struct Avx512Ops {
     } else if constexpr (W == 4) {
       return static_cast<std::uint32_t>(sum4(popcount4(load4(bits) & load4(mask))));
     } else {
-      std::uint32_t sum = 0;
-#pragma GCC unroll 16
-      for (unsigned i = 0; i < W; ++i) {
-        std::uint64_t word;
-        std::memcpy(&word, mask + 8 * i, sizeof word);
-        sum += static_cast<std::uint32_t>(__builtin_popcountll(bits[i] & word));
-      }
-      return sum;
+      return ScalarOps<HardwareCount>::gain<W>(bits, mask);
     }
   }
 
@@ -78,12 +69,7 @@ struct Avx512Ops {
     } else if constexpr (W == 4) {
       *reinterpret_cast<Lanes4*>(out) = load4(bits) & ~load4(mask);
     } else {
-#pragma GCC unroll 16
-      for (unsigned i = 0; i < W; ++i) {
-        std::uint64_t word;
-        std::memcpy(&word, mask + 8 * i, sizeof word);
-        out[i] = bits[i] & ~word;
-      }
+      ScalarOps<HardwareCount>::cut<W>(out, bits, mask);
     }
   }
 
@@ -103,54 +89,34 @@ struct Avx512Ops {
       return _mm256_testz_si256(reinterpret_cast<__m256i>(any), reinterpret_cast<__m256i>(any)) !=
              0;
     } else {
-      std::uint64_t any = 0;
-#pragma GCC unroll 16
-      for (unsigned i = 0; i < W; ++i) {
-        std::uint64_t wa;
-        std::uint64_t wb;
-        std::memcpy(&wa, a + 8 * i, sizeof wa);
-        std::memcpy(&wb, b + 8 * i, sizeof wb);
-        any |= bits[i] & ~wa & ~wb;
-      }
-      return any == 0;
+      return ScalarOps<HardwareCount>::empty_without<W>(bits, a, b);
     }
   }
 };
 
-template <unsigned W>
-BitsetOutcome run_words(const ClassPatterns& patterns, std::uint64_t max_nodes) {
-  BitsetDfs<W, Avx512Ops> dfs(patterns, max_nodes);
-  return dfs.run();
-}
-
 }  // namespace
 
-BitsetOutcome bitset_dfs_avx512(const ClassPatterns& patterns, std::uint64_t max_nodes) {
-  switch (patterns.words) {
-    case 1:
-      return run_words<1>(patterns, max_nodes);
-    case 2:
-      return run_words<2>(patterns, max_nodes);
-    case 4:
-      return run_words<4>(patterns, max_nodes);
-    case 8:
-      return run_words<8>(patterns, max_nodes);
-    default:
-      return run_words<16>(patterns, max_nodes);
-  }
+BitsetOutcome bitset_dfs_avx512(const BitsetInput& input, std::uint64_t max_nodes) {
+  return run_bitset_dfs<Avx512Ops, 1, 2, 4, 8, 16>(input, max_nodes);
+}
+
+const WideBitsetKernels& wide_bitset_kernels_avx512() {
+  using Loops = WideLoops<HardwareCount>;
+  static constexpr WideBitsetKernels kernels{Loops::gain, Loops::cut};
+  return kernels;
 }
 
 }  // namespace tilvane
-
-#pragma GCC pop_options
 
 #else
 
 namespace tilvane {
 
-BitsetOutcome bitset_dfs_avx512(const ClassPatterns& patterns, std::uint64_t max_nodes) {
-  return bitset_dfs_portable(patterns, max_nodes);
+BitsetOutcome bitset_dfs_avx512(const BitsetInput& input, std::uint64_t max_nodes) {
+  return bitset_dfs_portable(input, max_nodes);
 }
+
+const WideBitsetKernels& wide_bitset_kernels_avx512() { return wide_bitset_kernels_portable(); }
 
 }  // namespace tilvane
 

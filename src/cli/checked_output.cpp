@@ -1,4 +1,4 @@
-#include "main/checked_output.h"
+#include "cli/checked_output.h"
 
 #include <unistd.h>
 
