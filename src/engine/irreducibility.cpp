@@ -74,17 +74,22 @@ Result<CachedSearch> deletion_search(std::span<const std::uint64_t> remaining,
   return result;
 }
 
-Result<IrreducibleDecision> decide(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
-                                   SearchCache* cache) {
+}  // namespace
+
+// The whole set first: only a covering set can be irreducible. Then each
+// deletion in order, until one covers.
+Result<IrreducibleClassification> classify_irreducible_moduli(
+    std::span<const std::uint64_t> moduli, std::uint64_t max_nodes, SearchCache* cache) {
+  if (cache != nullptr && cache->max_nodes() != max_nodes) cache = nullptr;
   auto whole = find_cover(moduli, max_nodes);
   if (!whole) return std::move(whole).take_error();
-  IrreducibleDecision decision{false, whole->nodes};
+  IrreducibleClassification result{IrreducibleClass::NotCovering, whole->nodes};
   switch (whole->outcome) {
     case SearchOutcome::NotFound:
-      return decision;
+      return result;
     case SearchOutcome::BudgetExceeded:
-      return fail(
-          cat("full-cover search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+      result.kind = IrreducibleClass::UndecidedWhole;
+      return result;
     case SearchOutcome::Found:
       break;
   }
@@ -95,21 +100,42 @@ Result<IrreducibleDecision> decide(std::span<const std::uint64_t> moduli, std::u
     fill_without(remaining, moduli, i);
     auto search = deletion_search(remaining, max_nodes, cache);
     if (!search) return std::move(search).take_error();
-    if (__builtin_add_overflow(decision.nodes, search->nodes, &decision.nodes)) {
+    if (__builtin_add_overflow(result.nodes, search->nodes, &result.nodes)) {
       return fail("census node counter overflow");
     }
     switch (search->outcome) {
       case SearchOutcome::NotFound:
         break;
       case SearchOutcome::Found:
-        return decision;
+        result.kind = IrreducibleClass::Reducible;
+        return result;
       case SearchOutcome::BudgetExceeded:
-        return fail(
-            cat("deletion search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+        result.kind = IrreducibleClass::UndecidedDeletion;
+        return result;
     }
   }
-  decision.irreducible = true;
-  return decision;
+  result.kind = IrreducibleClass::Irreducible;
+  return result;
+}
+
+namespace {
+
+// The census answer: an exhausted budget is an error text naming the search.
+Result<IrreducibleDecision> decide(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                   SearchCache* cache) {
+  auto classified = classify_irreducible_moduli(moduli, max_nodes, cache);
+  if (!classified) return std::move(classified).take_error();
+  switch (classified->kind) {
+    case IrreducibleClass::UndecidedWhole:
+      return fail(
+          cat("full-cover search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+    case IrreducibleClass::UndecidedDeletion:
+      return fail(
+          cat("deletion search for ", render_set(moduli), " exceeded ", max_nodes, " nodes"));
+    default:
+      return IrreducibleDecision{classified->kind == IrreducibleClass::Irreducible,
+                                 classified->nodes};
+  }
 }
 
 }  // namespace

@@ -36,4 +36,22 @@ Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint6
 Result<IrreducibleDecision> decide_irreducible_moduli(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes, SearchCache& cache);
 
+enum class IrreducibleClass {
+  NotCovering,
+  Reducible,
+  Irreducible,
+  UndecidedWhole,     // the search of the whole set ran out of budget
+  UndecidedDeletion,  // a deletion search ran out of budget
+};
+
+struct IrreducibleClassification {
+  IrreducibleClass kind = IrreducibleClass::NotCovering;
+  std::uint64_t nodes = 0;  // every search's nodes, up to the deciding one
+};
+
+// The search behind decide_irreducible_moduli, with an exhausted budget as
+// an answer. The cache (may be null) is used only when it serves max_nodes.
+Result<IrreducibleClassification> classify_irreducible_moduli(
+    std::span<const std::uint64_t> moduli, std::uint64_t max_nodes, SearchCache* cache);
+
 }  // namespace tilvane
