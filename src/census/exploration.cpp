@@ -1,0 +1,205 @@
+#include "census/exploration.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+#include "base/text_format.h"
+#include "census/aggregate.h"
+#include "engine/congruence.h"
+#include "engine/cover_check.h"
+#include "engine/decision_memo.h"
+#include "engine/decision_search.h"
+#include "engine/fast_search.h"
+#include "engine/irreducibility.h"
+#include "engine/period.h"
+#include "engine/prime_power.h"
+#include "engine/search_cache.h"
+
+namespace tilvane {
+namespace {
+
+// The budget the searches are given: 0 means none.
+std::uint64_t search_budget(std::uint64_t max_nodes) {
+  return max_nodes == 0 ? std::numeric_limits<std::uint64_t>::max() : max_nodes;
+}
+
+// Every covering choice a census reports is confirmed by the direct cover
+// check, independently of the search that found it.
+Status confirm_cover(std::span<const std::uint64_t> moduli,
+                     std::span<const std::uint64_t> residues) {
+  if (residues.size() != moduli.size()) {
+    return fail(cat("search for ", render_set(moduli), " reported ", residues.size(), " residues"));
+  }
+  std::vector<Congruence> congruences;
+  congruences.reserve(moduli.size());
+  for (std::size_t i = 0; i < moduli.size(); ++i) congruences.push_back({moduli[i], residues[i]});
+  auto period = common_period(moduli);
+  if (!period) return std::move(period).take_error();
+  if (auto covered = verify_displayed_cover(congruences, *period); !covered) {
+    return fail(
+        cat("reported cover of ", render_set(moduli), " fails the cover check: ", covered.error()));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string_view search_kind_name(SearchKind kind) {
+  return kind == SearchKind::Decide ? "decide" : "exact";
+}
+
+// The decision search keeps one memo of failed states for every search of
+// the run; the node-exact search one table of deletion-search results.
+struct Decider::Shared {
+  explicit Shared(const ExplorationPlan& plan) : cache(search_budget(plan.max_nodes)), memo() {}
+  SearchCache cache;
+  DecisionMemo memo;
+};
+
+Decider::Decider(const ExplorationPlan& plan) : plan_(plan), shared_(new Shared(plan)) {}
+
+Decider::~Decider() { delete shared_; }
+
+Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) const {
+  const std::uint64_t budget = search_budget(plan_.max_nodes);
+  CandidateOutcome outcome;
+  if (plan_.search == SearchKind::Exact) {
+    auto classified = classify_irreducible_moduli(moduli, budget, &shared_->cache);
+    if (!classified) return std::move(classified).take_error();
+    outcome.nodes = classified->nodes;
+    switch (classified->kind) {
+      case IrreducibleClass::NotCovering:
+        outcome.kind = CandidateKind::NotCovering;
+        return outcome;
+      case IrreducibleClass::Reducible:
+        outcome.kind = CandidateKind::Reducible;
+        return outcome;
+      case IrreducibleClass::UndecidedWhole:
+      case IrreducibleClass::UndecidedDeletion:
+        outcome.kind = CandidateKind::Undecided;
+        return outcome;
+      case IrreducibleClass::Irreducible:
+        break;
+    }
+    // The certificate: the covering choice the whole-set search finds.
+    auto cover = find_cover(moduli, budget);
+    if (!cover) return std::move(cover).take_error();
+    outcome.kind = CandidateKind::Irreducible;
+    outcome.residues = std::move(cover->residues);
+  } else {
+    if (prime_power_reducible(moduli)) {
+      outcome.kind = CandidateKind::Dropped;
+      return outcome;
+    }
+    auto verdict = decide_irreducible_fast(moduli, budget, &shared_->memo);
+    if (!verdict) return std::move(verdict).take_error();
+    outcome.nodes = verdict->nodes;
+    switch (verdict->verdict) {
+      case Verdict::NotCovering:
+        outcome.kind = CandidateKind::NotCovering;
+        return outcome;
+      case Verdict::Reducible:
+        outcome.kind = CandidateKind::Reducible;
+        return outcome;
+      case Verdict::Undecided:
+        outcome.kind = CandidateKind::Undecided;
+        return outcome;
+      case Verdict::Irreducible:
+        break;
+    }
+    outcome.kind = CandidateKind::Irreducible;
+    outcome.residues = std::move(verdict->residues);
+  }
+  if (auto confirmed = confirm_cover(moduli, outcome.residues); !confirmed) {
+    return std::move(confirmed).take_error();
+  }
+  return outcome;
+}
+
+ExplorationLedger::ExplorationLedger(std::span<const ModuliSet> work, ExplorationTally tally)
+    : work_(work), tally_(std::move(tally)) {}
+
+Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcome) {
+  if (position < tally_.decided || position >= work_.size()) {
+    return fail(cat("outcome for candidate ", position, " is outside the open part of the work"));
+  }
+  const std::uint64_t offset = position - tally_.decided;
+  if (offset >= waiting_.size()) waiting_.resize(offset + 1);
+  if (waiting_[offset]) return fail(cat("outcome for candidate ", position, " arrived twice"));
+  const ModuliSet& moduli = work_[position];
+  const bool irreducible = outcome.kind == CandidateKind::Irreducible;
+  if (irreducible ? outcome.residues.size() != moduli.size() : !outcome.residues.empty()) {
+    return fail(
+        cat("outcome for candidate ", position, " has ", outcome.residues.size(), " residues"));
+  }
+  waiting_[offset] = std::move(outcome);
+
+  // Fold in the contiguous run at the front.
+  while (!waiting_.empty() && waiting_.front()) {
+    CandidateOutcome& next = *waiting_.front();
+    const std::uint64_t at = tally_.decided;
+    if (__builtin_add_overflow(tally_.nodes, next.nodes, &tally_.nodes)) {
+      return fail("census node counter overflow");
+    }
+    switch (next.kind) {
+      case CandidateKind::Dropped:
+        ++tally_.dropped;
+        break;
+      case CandidateKind::Irreducible:
+        tally_.found.push_back({work_[at], std::move(next.residues)});
+        break;
+      case CandidateKind::Undecided:
+        tally_.undecided.push_back(work_[at]);
+        break;
+      case CandidateKind::NotCovering:
+      case CandidateKind::Reducible:
+        break;
+    }
+    if (next.kind != CandidateKind::Dropped) ++tally_.searched;
+    ++tally_.decided;
+    waiting_.pop_front();
+  }
+  return {};
+}
+
+ModuliSetList sample_work(ModuliSetList candidates, std::uint64_t sample) {
+  if (sample <= 1) return candidates;
+  ModuliSetList work;
+  work.reserve(candidates.size() / sample + 1);
+  for (std::size_t i = 0; i < candidates.size(); i += sample)
+    work.push_back(std::move(candidates[i]));
+  return work;
+}
+
+std::string render_found_sets(std::span<const FoundSet> found) {
+  std::string text;
+  for (const FoundSet& set : found) {
+    for (std::size_t i = 0; i < set.moduli.size(); ++i) {
+      text += cat(i == 0 ? "" : " ", set.moduli[i]);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string render_certificate(const FoundSet& set) {
+  std::string text = cat(set.moduli.size(), "\n");
+  for (std::size_t i = 0; i < set.moduli.size(); ++i) {
+    text += cat(set.moduli[i], " ", set.residues[i], "\n");
+  }
+  return text;
+}
+
+Result<ExplorationExtrema> exploration_extrema(std::span<const FoundSet> found) {
+  ModuliSetList sets;
+  sets.reserve(found.size());
+  for (const FoundSet& set : found) sets.push_back(set.moduli);
+  auto aggregate = aggregate_found_sets(
+      sets, 0, {"reciprocal-sum overflow in the found sets", "fraction comparison overflow"});
+  if (!aggregate) return std::move(aggregate).take_error();
+  return ExplorationExtrema{aggregate->min_largest_modulus, aggregate->max_largest_modulus,
+                            aggregate->max_reciprocal_sum};
+}
+
+}  // namespace tilvane

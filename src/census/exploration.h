@@ -1,0 +1,141 @@
+// Exploring a census space: every candidate of a work list is decided (by
+// the decision search, or by the node-exact search) and the outcomes are
+// gathered in candidate order into the figures a census reports. The work
+// list is the space's candidates, or every EVERY-th of them for a sample.
+//
+// Outcomes may arrive in any order (from worker threads, or from the ranks
+// of a cluster); the ledger keeps each until every earlier one has arrived
+// and then folds it into the tally, so the tally, and everything written
+// from it, depends only on the candidates and their outcomes, never on how
+// the work was spread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/fraction.h"
+#include "base/moduli_set_list.h"
+#include "base/result.h"
+#include "census/space.h"
+
+namespace tilvane {
+
+enum class SearchKind { Decide, Exact };
+
+std::string_view search_kind_name(SearchKind kind);
+
+// What one census exploration is: its space, its search, the budget of each
+// search (0: none) and the sampling stride (1: every candidate).
+struct ExplorationPlan {
+  CensusSpace space;
+  SearchKind search = SearchKind::Decide;
+  std::uint64_t max_nodes = 0;
+  std::uint64_t sample = 1;
+  friend bool operator==(const ExplorationPlan&, const ExplorationPlan&) = default;
+};
+
+enum class CandidateKind : std::uint8_t {
+  Dropped,      // never an irreducible covering set, seen without a search
+  NotCovering,  // no choice of residues covers
+  Reducible,    // covers, and so does some one-modulus deletion
+  Irreducible,  // covers, and no one-modulus deletion does
+  Undecided,    // a search ran out of its budget
+};
+
+// The outcome of one candidate. residues: a covering choice, in the order of
+// the moduli, for an irreducible set (its certificate); empty otherwise.
+struct CandidateOutcome {
+  CandidateKind kind = CandidateKind::Undecided;
+  std::uint64_t nodes = 0;
+  std::vector<std::uint64_t> residues;
+  friend bool operator==(const CandidateOutcome&, const CandidateOutcome&) = default;
+};
+
+// Decides one candidate under the plan's search and budget, with a memo or
+// cache shared by every call of one Decider (any number of threads at once).
+class Decider {
+ public:
+  explicit Decider(const ExplorationPlan& plan);
+  ~Decider();
+  Decider(const Decider&) = delete;
+  Decider& operator=(const Decider&) = delete;
+
+  Result<CandidateOutcome> decide(std::span<const std::uint64_t> moduli) const;
+
+ private:
+  struct Shared;
+  ExplorationPlan plan_;
+  Shared* shared_;
+};
+
+// An irreducible covering set with its covering residues.
+struct FoundSet {
+  ModuliSet moduli;
+  std::vector<std::uint64_t> residues;
+  friend bool operator==(const FoundSet&, const FoundSet&) = default;
+};
+
+// Everything gathered from the decided prefix of the work list.
+struct ExplorationTally {
+  std::uint64_t decided = 0;  // the length of the prefix
+  std::uint64_t dropped = 0;
+  std::uint64_t searched = 0;  // decided - dropped
+  std::uint64_t nodes = 0;
+  std::vector<FoundSet> found;
+  ModuliSetList undecided;
+  friend bool operator==(const ExplorationTally&, const ExplorationTally&) = default;
+};
+
+// The outcomes of a work list of count candidates, gathered in order.
+class ExplorationLedger {
+ public:
+  // candidates: the whole work list (positions 0 to count - 1); the tally
+  // may already hold a decided prefix, as read from a checkpoint.
+  ExplorationLedger(std::span<const ModuliSet> work, ExplorationTally tally);
+
+  std::uint64_t count() const { return work_.size(); }
+  // The first position whose outcome has not been folded in.
+  std::uint64_t next() const { return tally_.decided; }
+  const ExplorationTally& tally() const { return tally_; }
+
+  // Records the outcome for position; positions before next() and positions
+  // recorded before are refused, as is a count of residues that does not
+  // match the candidate. The tally advances over every outcome now
+  // contiguous with the prefix. Fails when the node total overflows.
+  Status record(std::uint64_t position, CandidateOutcome outcome);
+
+  bool complete() const { return tally_.decided == work_.size(); }
+
+ private:
+  std::span<const ModuliSet> work_;
+  ExplorationTally tally_;
+  // Outcomes waiting for an earlier one, by position - next().
+  std::deque<std::optional<CandidateOutcome>> waiting_;
+};
+
+// The work list of a plan: every sample-th candidate, from the first.
+ModuliSetList sample_work(ModuliSetList candidates, std::uint64_t sample);
+
+// The irreducible sets in fixture form: one per line, moduli separated by a
+// blank, in candidate order.
+std::string render_found_sets(std::span<const FoundSet> found);
+
+// One candidate file for a found set: k, then one "modulus residue" line per
+// modulus.
+std::string render_certificate(const FoundSet& set);
+
+// The extrema of the found sets.
+struct ExplorationExtrema {
+  std::optional<std::uint64_t> min_largest_modulus;
+  std::optional<std::uint64_t> max_largest_modulus;
+  Fraction max_reciprocal_sum;
+};
+Result<ExplorationExtrema> exploration_extrema(std::span<const FoundSet> found);
+
+}  // namespace tilvane

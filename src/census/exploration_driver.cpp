@@ -1,0 +1,75 @@
+#include "census/exploration_driver.h"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+namespace tilvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+}  // namespace
+
+// The ledger is not thread-safe; one lock guards it and the first error.
+// Each worker records its outcome under the lock, which costs little next
+// to a decision. The calling thread copies the tally under the same lock for
+// a checkpoint and writes the copy after letting go of it.
+Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
+                                   std::span<const ModuliSet> work, ExplorationLedger& ledger,
+                                   const DriveHooks& hooks) {
+  const std::uint64_t first = ledger.next();
+  const std::size_t open = static_cast<std::size_t>(ledger.count() - first);
+  std::mutex lock;
+  std::optional<Error> failure;
+  std::atomic<bool> halt{false};
+
+  const auto task = [&](std::size_t i) {
+    if (halt.load(std::memory_order_relaxed)) return;
+    const std::uint64_t position = first + i;
+    const auto start = Clock::now();
+    auto outcome = decider.decide(work[position]);
+    const std::chrono::duration<double> took = Clock::now() - start;
+    std::lock_guard guard(lock);
+    if (hooks.durations != nullptr) (*hooks.durations)[position] = took.count();
+    Status recorded = outcome ? ledger.record(position, std::move(*outcome))
+                              : Status(std::move(outcome).take_error());
+    if (!recorded && !failure) {
+      failure = std::move(recorded).take_error();
+      halt.store(true, std::memory_order_relaxed);
+    }
+  };
+
+  auto last_checkpoint = Clock::now();
+  const auto while_waiting = [&] {
+    std::optional<ExplorationTally> snapshot;
+    std::uint64_t done = 0;
+    {
+      std::lock_guard guard(lock);
+      done = ledger.next() - first;
+      if (hooks.save_checkpoint && Clock::now() - last_checkpoint >= hooks.checkpoint_interval) {
+        snapshot = ledger.tally();
+      }
+    }
+    if (hooks.progress != nullptr) hooks.progress->advanced(done);
+    if (hooks.stop_requested && hooks.stop_requested()) halt.store(true, std::memory_order_relaxed);
+    if (snapshot) {
+      last_checkpoint = Clock::now();
+      Status saved = hooks.save_checkpoint(*snapshot);
+      std::lock_guard guard(lock);
+      if (!saved && !failure) {
+        failure = std::move(saved).take_error();
+        halt.store(true, std::memory_order_relaxed);
+      }
+    }
+  };
+
+  pool.for_each_index(open, task, kPollInterval, while_waiting);
+  if (failure) return std::move(*failure);
+  if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+  return ledger.complete() ? DriveEnd::Complete : DriveEnd::Stopped;
+}
+
+}  // namespace tilvane

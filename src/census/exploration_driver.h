@@ -1,0 +1,44 @@
+// Running an exploration on the worker pool of this process: the workers
+// decide the open part of the work list, every outcome goes to the ledger,
+// and the calling thread shows progress, saves checkpoints and watches for
+// a request to stop.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "base/moduli_set_list.h"
+#include "base/result.h"
+#include "census/census_progress.h"
+#include "census/exploration.h"
+#include "census/worker_pool.h"
+
+namespace tilvane {
+
+struct DriveHooks {
+  CensusProgress* progress = nullptr;  // none when null
+  // Polled a few times a second on the calling thread; once it answers true
+  // no further candidate is started, and the drive ends when the running
+  // ones are done.
+  std::function<bool()> stop_requested;
+  // Called on the calling thread with the tally at most every interval while
+  // the workers run; a failure ends the drive with that error.
+  std::chrono::milliseconds checkpoint_interval{60000};
+  std::function<Status(const ExplorationTally&)> save_checkpoint;
+  // When set (sized to the work list), the seconds each candidate took.
+  std::vector<double>* durations = nullptr;
+};
+
+enum class DriveEnd { Complete, Stopped };
+
+// Decides every position from ledger.next() on. The first error of a
+// decision or of the ledger ends the drive (the candidates running finish
+// first) and is returned.
+Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
+                                   std::span<const ModuliSet> work, ExplorationLedger& ledger,
+                                   const DriveHooks& hooks);
+
+}  // namespace tilvane

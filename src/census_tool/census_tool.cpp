@@ -1,0 +1,365 @@
+#include "census_tool/census_tool.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "base/os_error.h"
+#include "base/rendering.h"
+#include "base/text_format.h"
+#include "census/checkpoint.h"
+#include "census/exploration_driver.h"
+#include "census/space.h"
+#include "census/worker_pool.h"
+#include "cli/atomic_file.h"
+#include "cli/checked_output.h"
+#include "cli/read_file.h"
+#include "cli/terminal_progress.h"
+#include "engine/simd_level.h"
+
+#ifndef TILVANE_VERSION
+#define TILVANE_VERSION "unknown"
+#endif
+
+namespace tilvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kProgram = "tilvane-census";
+// --estimate without --sample decides about this many candidates.
+constexpr std::uint64_t kEstimateSampleSize = 1000;
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal) { stop_signal = signal; }
+
+// SIGINT and SIGTERM ask the run to stop at the next candidate boundary and
+// checkpoint; a second one ends the process at once (the handler resets).
+void install_stop_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+std::string render_extremum(const std::optional<std::uint64_t>& value) {
+  return value ? cat(*value) : std::string("none");
+}
+
+std::string render_ratio(const Fraction& f) { return cat(f.numerator, "/", f.denominator); }
+
+std::string seconds_text(double seconds) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
+  return buffer;
+}
+
+std::string json_set(std::span<const std::uint64_t> set) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < set.size(); ++i) text += cat(i == 0 ? "" : ",", set[i]);
+  return text + "]";
+}
+
+std::string json_optional(const std::optional<std::uint64_t>& value) {
+  return value ? cat(*value) : std::string("null");
+}
+
+std::string checkpoint_path_of(const CensusOptions& o) {
+  if (!o.checkpoint.empty()) return o.checkpoint;
+  return o.output.empty() ? std::string() : o.output + ".checkpoint";
+}
+
+// The name of a certificate file: the moduli joined by '-'.
+std::string certificate_name(const FoundSet& set) {
+  std::string name;
+  for (std::size_t i = 0; i < set.moduli.size(); ++i) name += cat(i == 0 ? "" : "-", set.moduli[i]);
+  return name + ".txt";
+}
+
+// The tally to start from: the checkpoint's when there is one (it must be
+// intact and of this run), else an empty one.
+Result<Checkpoint> load_or_start(const std::string& path, const ExplorationPlan& plan,
+                                 std::uint64_t work_count) {
+  Checkpoint start;
+  start.program_version = TILVANE_VERSION;
+  start.plan = plan;
+  start.work_count = work_count;
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec)) return start;
+  auto text = read_text_file(path);
+  if (!text) return fail(cat("cannot read checkpoint ", path, ": ", text.error()));
+  auto checkpoint = parse_checkpoint(*text);
+  if (!checkpoint) return fail(cat(path, ": ", checkpoint.error()));
+  if (auto matches = check_checkpoint_matches(*checkpoint, TILVANE_VERSION, plan, work_count);
+      !matches) {
+    return fail(cat(path, ": ", matches.error()));
+  }
+  return checkpoint;
+}
+
+Status save_checkpoint(const std::string& path, Checkpoint checkpoint,
+                       const ExplorationTally& tally, std::uint64_t elapsed_ms) {
+  checkpoint.tally = tally;
+  checkpoint.elapsed_ms = elapsed_ms;
+  return write_file_atomically(path, render_checkpoint(checkpoint));
+}
+
+// The outputs of a complete run: the found sets, the undecided list beside
+// them, the certificates; the checkpoint goes last, once all are written.
+Status write_outputs(const CensusOptions& o, const ExplorationTally& tally,
+                     const std::string& checkpoint_path, std::string& undecided_file) {
+  if (!o.output.empty()) {
+    if (auto w = write_file_atomically(o.output, render_found_sets(tally.found)); !w) return w;
+    const std::string undecided_path = o.output + ".undecided";
+    if (tally.undecided.empty()) {
+      if (auto r = remove_file(undecided_path); !r) return r;
+    } else {
+      std::string text;
+      for (const ModuliSet& set : tally.undecided) {
+        for (std::size_t i = 0; i < set.size(); ++i) text += cat(i == 0 ? "" : " ", set[i]);
+        text += '\n';
+      }
+      if (auto w = write_file_atomically(undecided_path, text); !w) return w;
+      undecided_file = undecided_path;
+    }
+  }
+  if (!o.covers.empty()) {
+    std::vector<std::pair<std::string, std::string>> files;
+    files.reserve(tally.found.size());
+    for (const FoundSet& set : tally.found) {
+      files.emplace_back(certificate_name(set), render_certificate(set));
+    }
+    if (auto w = write_folder_atomically(o.covers, files); !w) return w;
+  }
+  if (!checkpoint_path.empty()) return remove_file(checkpoint_path);
+  return {};
+}
+
+double quantile(std::span<const double> sorted, double q) {
+  if (sorted.empty()) return 0;
+  const auto index = static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
+  return sorted[std::min(index, sorted.size() - 1)];
+}
+
+std::string duration_text(double seconds) {
+  if (seconds < 120) return cat(seconds_text(seconds), " s");
+  if (seconds < 7200) return cat(seconds_text(seconds / 60), " min");
+  if (seconds < 172800) return cat(seconds_text(seconds / 3600), " h");
+  return cat(seconds_text(seconds / 86400), " days");
+}
+
+Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& progress) {
+  const auto started = Clock::now();
+  const ExplorationPlan& plan = o.plan;
+  auto candidates = enumerate_space(plan.space, candidate_memory_limit(plan.space.k));
+  if (!candidates) return std::move(candidates).take_error();
+  const std::uint64_t space_candidates = candidates->size();
+  ExplorationPlan effective = plan;
+  if (o.action == CensusOptions::Action::Estimate && !o.sample_given) {
+    effective.sample = std::max<std::uint64_t>(1, space_candidates / kEstimateSampleSize);
+  }
+  const ModuliSetList work = sample_work(std::move(*candidates), effective.sample);
+
+  const std::string checkpoint_path = checkpoint_path_of(o);
+  auto start = load_or_start(checkpoint_path, effective, work.size());
+  if (!start) return std::move(start).take_error();
+
+  auto pool = WorkerPool::start(o.threads != 0 ? o.threads : available_cpu_count());
+  if (!pool) return std::move(pool).take_error();
+  const Decider decider(effective);
+  ExplorationLedger ledger(work, start->tally);
+  const std::uint64_t earlier_ms = start->elapsed_ms;
+  const auto elapsed_ms = [&] {
+    return earlier_ms +
+           static_cast<std::uint64_t>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started)
+                   .count());
+  };
+
+  std::vector<double> seconds;
+  DriveHooks hooks;
+  hooks.progress = &progress;
+  hooks.stop_requested = [] { return stop_signal != 0; };
+  if (o.action == CensusOptions::Action::Estimate) {
+    seconds.assign(work.size(), 0.0);
+    hooks.durations = &seconds;
+  } else if (!checkpoint_path.empty()) {
+    hooks.save_checkpoint = [&](const ExplorationTally& tally) {
+      return save_checkpoint(checkpoint_path, *start, tally, elapsed_ms());
+    };
+  }
+  install_stop_handlers();
+  ProgressStage stage(progress, cat("k=", plan.space.k), work.size() - ledger.next());
+  auto end = drive_exploration(**pool, decider, work, ledger, hooks);
+  stage.finish();
+  if (!end) return std::move(end).take_error();
+
+  const std::string simd = simd_level_name(detected_simd_level());
+  const std::size_t workers = (*pool)->worker_count();
+  if (*end == DriveEnd::Stopped) {
+    if (checkpoint_path.empty()) {
+      return fail(cat("stopped after ", ledger.next(), " of ", work.size(),
+                      " candidates; no checkpoint was asked for, so nothing is kept"));
+    }
+    if (auto saved = save_checkpoint(checkpoint_path, *start, ledger.tally(), elapsed_ms());
+        !saved) {
+      return std::move(saved).take_error();
+    }
+    out << cat("stopped after ", ledger.next(), " of ", work.size(),
+               " candidates; checkpoint written to ", checkpoint_path,
+               "; run the same command again to resume\n");
+    return kExitIncomplete;
+  }
+  if (o.action == CensusOptions::Action::Estimate) {
+    out << render_estimate(effective, seconds, space_candidates, workers, simd, o.json);
+    return kExitDone;
+  }
+
+  const ExplorationTally& tally = ledger.tally();
+  auto extrema = exploration_extrema(tally.found);
+  if (!extrema) return std::move(extrema).take_error();
+  RunFacts facts{space_candidates, elapsed_ms(), workers, simd, {}};
+  if (auto written = write_outputs(o, tally, checkpoint_path, facts.undecided_file); !written) {
+    return std::move(written).take_error();
+  }
+  out << (o.json ? render_summary_json(effective, tally, *extrema, facts)
+                 : render_summary(effective, tally, *extrema, facts));
+  return tally.undecided.empty() ? kExitDone : kExitIncomplete;
+}
+
+}  // namespace
+
+std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& tally,
+                           const ExplorationExtrema& extrema, const RunFacts& facts) {
+  std::string text = cat("space: ", describe_space(plan.space), "\n");
+  text += cat("search: ", search_kind_name(plan.search),
+              plan.max_nodes == 0 ? std::string(", no budget")
+                                  : cat(", at most ", plan.max_nodes, " nodes per search"),
+              "\n");
+  text += plan.sample > 1 ? cat("candidates: ", tally.decided, " (every ", plan.sample, "th of ",
+                                facts.space_candidates, ")\n")
+                          : cat("candidates: ", tally.decided, "\n");
+  text += cat("dropped without search: ", tally.dropped, "\n");
+  text += cat("irreducible covering sets: ", tally.found.size(), "\n");
+  text += cat("least largest modulus: ", render_extremum(extrema.min_largest_modulus), "\n");
+  text += cat("greatest largest modulus: ", render_extremum(extrema.max_largest_modulus), "\n");
+  text += cat("greatest reciprocal sum: ", render_ratio(extrema.max_reciprocal_sum), "\n");
+  if (plan.search == SearchKind::Exact) text += cat("nodes: ", tally.nodes, "\n");
+  text += cat("undecided: ", tally.undecided.size(), "\n");
+  for (const ModuliSet& set : tally.undecided) text += cat("  ", render_set(set), "\n");
+  if (!facts.undecided_file.empty()) text += cat("undecided list: ", facts.undecided_file, "\n");
+  text += cat("wall time: ", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000), " s on ",
+              facts.workers, " workers, SIMD level ", facts.simd_level, "\n");
+  return text;
+}
+
+std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTally& tally,
+                                const ExplorationExtrema& extrema, const RunFacts& facts) {
+  std::string undecided = "[";
+  for (std::size_t i = 0; i < tally.undecided.size(); ++i) {
+    undecided += cat(i == 0 ? "" : ",", json_set(tally.undecided[i]));
+  }
+  undecided += "]";
+  return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
+             ",\"max_lcm\":", plan.space.max_lcm, ",\"search\":\"", search_kind_name(plan.search),
+             "\",\"max_nodes\":", plan.max_nodes, ",\"sample\":", plan.sample,
+             ",\"space_candidates\":", facts.space_candidates, ",\"candidates\":", tally.decided,
+             ",\"dropped\":", tally.dropped, ",\"found\":", tally.found.size(),
+             ",\"min_largest_modulus\":", json_optional(extrema.min_largest_modulus),
+             ",\"max_largest_modulus\":", json_optional(extrema.max_largest_modulus),
+             ",\"max_reciprocal_sum\":\"", render_ratio(extrema.max_reciprocal_sum), "\"",
+             plan.search == SearchKind::Exact ? cat(",\"nodes\":", tally.nodes) : std::string(),
+             ",\"undecided\":", undecided,
+             ",\"wall_seconds\":", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000),
+             ",\"workers\":", facts.workers, ",\"simd_level\":\"", facts.simd_level, "\"}\n");
+}
+
+// Each sampled candidate's own time is what one core spends on it, so the
+// mean over the sample, times the size of the space, is the core time of the
+// whole space; the sample is spread evenly over the candidate order, which
+// keeps it fair to the cheap and the dear parts of the space alike.
+std::string render_estimate(const ExplorationPlan& plan, std::span<const double> seconds,
+                            std::uint64_t space_candidates, std::size_t workers,
+                            std::string_view simd_level, bool json) {
+  std::vector<double> sorted(seconds.begin(), seconds.end());
+  std::sort(sorted.begin(), sorted.end());
+  double total = 0;
+  for (double s : sorted) total += s;
+  const double mean = sorted.empty() ? 0 : total / static_cast<double>(sorted.size());
+  const double core_seconds = mean * static_cast<double>(space_candidates);
+  const double wall = core_seconds / static_cast<double>(std::max<std::size_t>(workers, 1));
+  const auto ms = [](double s) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", s * 1000);
+    return std::string(buffer);
+  };
+  char hours[32];
+  std::snprintf(hours, sizeof hours, "%.3g", core_seconds / 3600);
+  if (json) {
+    return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
+               ",\"max_lcm\":", plan.space.max_lcm, ",\"search\":\"", search_kind_name(plan.search),
+               "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
+               ",\"sample\":", plan.sample, ",\"median_ms\":", ms(quantile(sorted, 0.5)),
+               ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
+               ",\"p99_ms\":", ms(quantile(sorted, 0.99)),
+               ",\"max_ms\":", ms(sorted.empty() ? 0 : sorted.back()), ",\"mean_ms\":", ms(mean),
+               ",\"core_hours\":", hours, ",\"wall_seconds\":", seconds_text(wall),
+               ",\"workers\":", workers, ",\"simd_level\":\"", simd_level, "\"}\n");
+  }
+  return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
+             " search\n", "sampled: ", sorted.size(), " of ", space_candidates,
+             " candidates (every ", plan.sample, "th)\n", "time per candidate: median ",
+             ms(quantile(sorted, 0.5)), " ms, p90 ", ms(quantile(sorted, 0.9)), " ms, p99 ",
+             ms(quantile(sorted, 0.99)), " ms, max ", ms(sorted.empty() ? 0 : sorted.back()),
+             " ms, mean ", ms(mean), " ms\n", "whole space: ", hours, " core-hours; ",
+             duration_text(wall), " on this machine's ", workers, " workers (SIMD level ",
+             simd_level, ")\n");
+}
+
+Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
+                            CensusProgress& progress) {
+  auto options = parse_census_options(args);
+  if (!options) return std::move(options).take_error();
+  switch (options->action) {
+    case CensusOptions::Action::Help:
+      out << census_usage(kProgram);
+      return kExitDone;
+    case CensusOptions::Action::Version:
+      out << cat(kProgram, " ", TILVANE_VERSION, "\n");
+      return kExitDone;
+    case CensusOptions::Action::Explore:
+    case CensusOptions::Action::Estimate:
+      break;
+  }
+  return explore(*options, out, progress);
+}
+
+int census_tool_main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  CheckedOutputBuffer buffer(STDOUT_FILENO);
+  std::ostream out(&buffer);
+  TerminalProgress terminal(STDERR_FILENO);
+  CensusProgress& progress = ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
+  Result<int> status = run_census_tool(args, out, progress);
+  progress.finished();
+  out.flush();
+  if (status && buffer.error_number() != 0) {
+    status = fail(cat("cannot write the summary: ", os_error_description(buffer.error_number())));
+  }
+  if (status) return *status;
+  (void)write_all(STDERR_FILENO, cat(kProgram, ": ", status.error(), "\n"));
+  return kExitFailure;
+}
+
+}  // namespace tilvane

@@ -1,0 +1,56 @@
+// tilvane-census: explores a census space and writes what it finds. The
+// steps (load or start the tally, decide the open candidates, write the
+// outputs and the summary) are functions of their own so that the cluster
+// run can share them.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "census/census_progress.h"
+#include "census/exploration.h"
+#include "census_tool/options.h"
+
+namespace tilvane {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitIncomplete = 2;
+
+// What a finished run reports, besides the tally.
+struct RunFacts {
+  std::uint64_t space_candidates = 0;  // before sampling
+  std::uint64_t elapsed_ms = 0;        // every run of this census together
+  std::size_t workers = 0;
+  std::string simd_level;
+  std::string undecided_file;  // empty: none written
+};
+
+// The summary a person reads, and the same as one JSON object (with a line
+// feed after it).
+std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& tally,
+                           const ExplorationExtrema& extrema, const RunFacts& facts);
+std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTally& tally,
+                                const ExplorationExtrema& extrema, const RunFacts& facts);
+
+// The figures --estimate prints from the seconds each sampled candidate
+// took, for a space of space_candidates run on workers cores.
+std::string render_estimate(const ExplorationPlan& plan, std::span<const double> seconds,
+                            std::uint64_t space_candidates, std::size_t workers,
+                            std::string_view simd_level, bool json);
+
+// Runs the command line (arguments after the program name); the summary goes
+// to out. Returns the exit status for a run that got as far as deciding
+// (done, or incomplete), or the error text of a failure.
+Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
+                            CensusProgress& progress);
+
+// What main does: standard output checked, errors as "tilvane-census: {}" on
+// standard error with status 1, progress on a terminal.
+int census_tool_main(int argc, char** argv);
+
+}  // namespace tilvane

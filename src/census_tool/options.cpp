@@ -1,0 +1,178 @@
+#include "census_tool/options.h"
+
+#include <optional>
+
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "base/text_scan.h"
+
+namespace tilvane {
+namespace {
+
+enum class Key {
+  Size,
+  MaxLcm,
+  Space,
+  Search,
+  Output,
+  Checkpoint,
+  MaxNodes,
+  Sample,
+  Covers,
+  Threads
+};
+
+struct ValueOption {
+  std::string_view name;
+  Key key;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--size", Key::Size},          {"--max-lcm", Key::MaxLcm}, {"--space", Key::Space},
+    {"--search", Key::Search},      {"--output", Key::Output},  {"--checkpoint", Key::Checkpoint},
+    {"--max-nodes", Key::MaxNodes}, {"--sample", Key::Sample},  {"--covers", Key::Covers},
+    {"--threads", Key::Threads},
+};
+
+Result<std::uint64_t> positive_number(std::string_view option, std::string_view text) {
+  const auto value = parse_unsigned_decimal(text);
+  if (!value || *value == 0) {
+    return fail(cat("option ", option, " needs a positive whole number, not ", quoted(text)));
+  }
+  return *value;
+}
+
+Status take_value(CensusOptions& o, const ValueOption& option, std::string_view value,
+                  bool& size_seen, bool& lcm_seen) {
+  switch (option.key) {
+    case Key::Size: {
+      auto k = positive_number(option.name, value);
+      if (!k) return std::move(k).take_error();
+      o.plan.space.k = static_cast<std::size_t>(std::min<std::uint64_t>(*k, SIZE_MAX));
+      size_seen = true;
+      return {};
+    }
+    case Key::MaxLcm: {
+      const auto l = parse_unsigned_decimal(value);
+      if (!l) return fail(cat("option --max-lcm needs a whole number, not ", quoted(value)));
+      o.plan.space.max_lcm = *l;
+      lcm_seen = true;
+      return {};
+    }
+    case Key::Space: {
+      const auto kind = parse_space_kind(value);
+      if (!kind) {
+        return fail(cat("option --space takes simpson or common-multiples, not ", quoted(value)));
+      }
+      o.plan.space.kind = *kind;
+      return {};
+    }
+    case Key::Search:
+      if (value == "decide") {
+        o.plan.search = SearchKind::Decide;
+      } else if (value == "exact") {
+        o.plan.search = SearchKind::Exact;
+      } else {
+        return fail(cat("option --search takes decide or exact, not ", quoted(value)));
+      }
+      return {};
+    case Key::Output:
+    case Key::Checkpoint:
+    case Key::Covers: {
+      if (value.empty()) return fail(cat("option ", option.name, " needs a file name"));
+      std::string& target = option.key == Key::Output       ? o.output
+                            : option.key == Key::Checkpoint ? o.checkpoint
+                                                            : o.covers;
+      target = std::string(value);
+      return {};
+    }
+    case Key::MaxNodes:
+    case Key::Sample:
+    case Key::Threads: {
+      auto n = positive_number(option.name, value);
+      if (!n) return std::move(n).take_error();
+      if (option.key == Key::MaxNodes) o.plan.max_nodes = *n;
+      if (option.key == Key::Sample) {
+        o.plan.sample = *n;
+        o.sample_given = true;
+      }
+      if (option.key == Key::Threads) o.threads = static_cast<std::size_t>(*n);
+      return {};
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<CensusOptions> parse_census_options(std::span<const std::string_view> args) {
+  CensusOptions o;
+  bool size_seen = false;
+  bool lcm_seen = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!is_valid_utf8(arg)) return fail(cat("argument ", i + 1, " is not valid UTF-8"));
+    if (arg == "--help") {
+      o.action = CensusOptions::Action::Help;
+      return o;
+    }
+    if (arg == "--version") {
+      o.action = CensusOptions::Action::Version;
+      return o;
+    }
+    if (arg == "--json") {
+      o.json = true;
+      continue;
+    }
+    if (arg == "--estimate") {
+      o.action = CensusOptions::Action::Estimate;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    const ValueOption* option = nullptr;
+    for (const ValueOption& candidate : kValueOptions) {
+      if (candidate.name == name) option = &candidate;
+    }
+    if (option == nullptr || !arg.starts_with("--")) {
+      return fail(
+          cat(arg.starts_with("-") ? "unknown option " : "unexpected argument ", quoted(arg)));
+    }
+    std::string_view value;
+    if (equals != std::string_view::npos) {
+      value = arg.substr(equals + 1);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+      if (!is_valid_utf8(value)) return fail(cat("argument ", i + 1, " is not valid UTF-8"));
+    } else {
+      return fail(cat("option ", name, " needs a value"));
+    }
+    if (auto taken = take_value(o, *option, value, size_seen, lcm_seen); !taken) {
+      return std::move(taken).take_error();
+    }
+  }
+  if (!size_seen) return fail("option --size is required");
+  if (!lcm_seen) return fail("option --max-lcm is required");
+  if (o.action == CensusOptions::Action::Estimate &&
+      (!o.output.empty() || !o.covers.empty() || !o.checkpoint.empty())) {
+    return fail("--estimate writes nothing: it takes no --output, --covers or --checkpoint");
+  }
+  return o;
+}
+
+std::string census_usage(std::string_view program) {
+  return cat("usage: ", program,
+             " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
+             "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
+             "         [--covers DIR] [--threads N] [--json]\n"
+             "   or: ",
+             program,
+             " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"
+             "   or: ",
+             program, " --help | --version\n",
+             "Finds every irreducible covering moduli set of a census space. Exit status: 0 done,\n"
+             "1 failure, 2 incomplete (candidates left undecided, or stopped with a checkpoint).\n"
+             "See tilvane-census(1).\n");
+}
+
+}  // namespace tilvane

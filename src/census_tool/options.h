@@ -1,0 +1,36 @@
+// The command line of tilvane-census: GNU-style long options, each with its
+// value as the next argument or after '='.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "census/exploration.h"
+
+namespace tilvane {
+
+struct CensusOptions {
+  enum class Action { Explore, Estimate, Help, Version };
+  Action action = Action::Explore;
+  ExplorationPlan plan;
+  bool sample_given = false;
+  std::string output;      // empty: none
+  std::string checkpoint;  // empty: OUTPUT.checkpoint when there is an output, else none
+  std::string covers;      // empty: none
+  bool json = false;
+  std::size_t threads = 0;  // 0: one per available CPU
+};
+
+// Reads the arguments after the program name. Fails with a one-line
+// description of the first fault; --help and --version win over everything
+// after them.
+Result<CensusOptions> parse_census_options(std::span<const std::string_view> args);
+
+// The usage text, ending in a line feed.
+std::string census_usage(std::string_view program);
+
+}  // namespace tilvane

@@ -1,0 +1,97 @@
+#include "cli/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "base/os_error.h"
+#include "base/quoted.h"
+#include "base/text_format.h"
+#include "cli/checked_output.h"
+
+namespace tilvane {
+namespace {
+
+Error write_error(std::string_view path, int error_number) {
+  return fail(cat("cannot write ", quoted(path), ": ", os_error_description(error_number)));
+}
+
+// A temporary name beside path, unique to this process.
+std::string temporary_name(std::string_view path) {
+  return cat(path, ".partial-", static_cast<long>(::getpid()));
+}
+
+// Writes text to a new file at path and flushes it to the disk.
+Status write_new_file(const std::string& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return write_error(path, errno);
+  int error_number = write_all(fd, text);
+  if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
+  if (::close(fd) != 0 && error_number == 0) error_number = errno;
+  if (error_number != 0) {
+    ::unlink(path.c_str());
+    return write_error(path, error_number);
+  }
+  return {};
+}
+
+}  // namespace
+
+Status write_file_atomically(std::string_view path, std::string_view text) {
+  const std::string temporary = temporary_name(path);
+  if (auto written = write_new_file(temporary, text); !written) return written;
+  if (::rename(temporary.c_str(), std::string(path).c_str()) != 0) {
+    const int error_number = errno;
+    ::unlink(temporary.c_str());
+    return write_error(path, error_number);
+  }
+  return {};
+}
+
+// Directories cannot be renamed over a folder that holds files, so the old
+// folder first moves aside; between the two renames the path is briefly
+// absent, never partly written.
+Status write_folder_atomically(std::string_view path,
+                               const std::vector<std::pair<std::string, std::string>>& files) {
+  namespace fs = std::filesystem;
+  const fs::path target{std::string(path)};
+  const fs::path temporary{temporary_name(path)};
+  const fs::path old{cat(path, ".old-", static_cast<long>(::getpid()))};
+  std::error_code ec;
+  fs::remove_all(temporary, ec);
+  if (!fs::create_directory(temporary, ec)) {
+    return write_error(temporary.string(), ec ? ec.value() : EEXIST);
+  }
+  for (const auto& [name, text] : files) {
+    if (auto written = write_new_file((temporary / name).string(), text); !written) {
+      fs::remove_all(temporary, ec);
+      return written;
+    }
+  }
+  const bool had_old = fs::exists(target, ec);
+  if (had_old && ::rename(target.c_str(), old.c_str()) != 0) {
+    const int error_number = errno;
+    fs::remove_all(temporary, ec);
+    return write_error(path, error_number);
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int error_number = errno;
+    if (had_old) (void)::rename(old.c_str(), target.c_str());
+    fs::remove_all(temporary, ec);
+    return write_error(path, error_number);
+  }
+  if (had_old) fs::remove_all(old, ec);
+  return {};
+}
+
+Status remove_file(std::string_view path) {
+  if (::unlink(std::string(path).c_str()) != 0 && errno != ENOENT) {
+    return fail(cat("cannot remove ", quoted(path), ": ", os_error_description(errno)));
+  }
+  return {};
+}
+
+}  // namespace tilvane
