@@ -228,10 +228,11 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const ExplorationTally& tally = ledger.tally();
   auto extrema = exploration_extrema(tally.found);
   if (!extrema) return std::move(extrema).take_error();
-  RunFacts facts{space_candidates, elapsed_ms(), workers, simd, {}};
+  RunFacts facts{space_candidates, 0, workers, simd, {}};
   if (auto written = write_outputs(o, tally, checkpoint_path, facts.undecided_file); !written) {
     return std::move(written).take_error();
   }
+  facts.elapsed_ms = elapsed_ms();
   out << (o.json ? render_summary_json(effective, tally, *extrema, facts)
                  : render_summary(effective, tally, *extrema, facts));
   return tally.undecided.empty() ? kExitDone : kExitIncomplete;

@@ -24,12 +24,12 @@ std::string temporary_name(std::string_view path) {
   return cat(path, ".partial-", static_cast<long>(::getpid()));
 }
 
-// Writes text to a new file at path and flushes it to the disk.
-Status write_new_file(const std::string& path, std::string_view text) {
+// Writes text to a new file at path, flushed to the disk when durable.
+Status write_new_file(const std::string& path, std::string_view text, bool durable) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return write_error(path, errno);
   int error_number = write_all(fd, text);
-  if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
+  if (error_number == 0 && durable && ::fsync(fd) != 0) error_number = errno;
   if (::close(fd) != 0 && error_number == 0) error_number = errno;
   if (error_number != 0) {
     ::unlink(path.c_str());
@@ -42,7 +42,7 @@ Status write_new_file(const std::string& path, std::string_view text) {
 
 Status write_file_atomically(std::string_view path, std::string_view text) {
   const std::string temporary = temporary_name(path);
-  if (auto written = write_new_file(temporary, text); !written) return written;
+  if (auto written = write_new_file(temporary, text, true); !written) return written;
   if (::rename(temporary.c_str(), std::string(path).c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temporary.c_str());
@@ -66,9 +66,20 @@ Status write_folder_atomically(std::string_view path,
     return write_error(temporary.string(), ec ? ec.value() : EEXIST);
   }
   for (const auto& [name, text] : files) {
-    if (auto written = write_new_file((temporary / name).string(), text); !written) {
+    if (auto written = write_new_file((temporary / name).string(), text, false); !written) {
       fs::remove_all(temporary, ec);
       return written;
+    }
+  }
+  // One flush of the file system for the whole folder, rather than one per
+  // file, before it takes the name.
+  if (const int dir = ::open(temporary.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    const int flushed = ::syncfs(dir);
+    const int error_number = errno;
+    ::close(dir);
+    if (flushed != 0) {
+      fs::remove_all(temporary, ec);
+      return write_error(path, error_number);
     }
   }
   const bool had_old = fs::exists(target, ec);
