@@ -1,25 +1,33 @@
 # Installation of the manual page and the Debian package of the program.
-# `cmake --install` puts bin/tilvane and share/man/man1/tilvane.1.gz under the
-# prefix; `cpack` (run in the build folder) makes tilvane_<version>_amd64.deb
+# `cmake --install` puts bin/tilvane, bin/tilvane-census and their pages under
+# share/man/man1 below the prefix; `cpack` (run in the build folder) makes tilvane_<version>_amd64.deb
 # from the same installation.
 include(GNUInstallDirs)
 
-# The manual page is installed compressed, as Debian keeps manual pages; a
-# small script written here compresses it whenever it changes.
-set(tilvane_manual ${PROJECT_SOURCE_DIR}/docs/tilvane.1)
-set(tilvane_manual_gz ${PROJECT_BINARY_DIR}/tilvane.1.gz)
+# The manual pages are installed compressed, as Debian keeps manual pages; a
+# small script written here compresses each whenever it changes. The census
+# explorer and its page belong to the full build only.
+set(tilvane_manual_pages tilvane)
+if(NOT TILVANE_REDUCED)
+  list(APPEND tilvane_manual_pages tilvane-census)
+endif()
 set(tilvane_gzip_script ${PROJECT_BINARY_DIR}/gzip_manual.cmake)
 file(WRITE ${tilvane_gzip_script}
      "file(ARCHIVE_CREATE OUTPUT \"\${OUTPUT}\" PATHS \"\${INPUT}\" FORMAT raw COMPRESSION GZip)\n")
-add_custom_command(
-  OUTPUT ${tilvane_manual_gz}
-  COMMAND ${CMAKE_COMMAND} "-DINPUT=${tilvane_manual}" "-DOUTPUT=${tilvane_manual_gz}"
-          -P ${tilvane_gzip_script}
-  DEPENDS ${tilvane_manual}
-  COMMENT "Compressing the manual page"
-  VERBATIM)
-add_custom_target(tilvane_manual ALL DEPENDS ${tilvane_manual_gz})
-install(FILES ${tilvane_manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(tilvane_manuals_gz "")
+foreach(page IN LISTS tilvane_manual_pages)
+  set(manual ${PROJECT_SOURCE_DIR}/docs/${page}.1)
+  set(manual_gz ${PROJECT_BINARY_DIR}/${page}.1.gz)
+  add_custom_command(
+    OUTPUT ${manual_gz}
+    COMMAND ${CMAKE_COMMAND} "-DINPUT=${manual}" "-DOUTPUT=${manual_gz}" -P ${tilvane_gzip_script}
+    DEPENDS ${manual}
+    COMMENT "Compressing the manual page ${page}.1"
+    VERBATIM)
+  list(APPEND tilvane_manuals_gz ${manual_gz})
+endforeach()
+add_custom_target(tilvane_manual ALL DEPENDS ${tilvane_manuals_gz})
+install(FILES ${tilvane_manuals_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tilvane)
@@ -32,7 +40,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "displayed classes cover every integer, and no one-modulus deletion admits a covering "
   "choice of residues, decided by exhaustive bounded search. It also recomputes censuses "
   "of irreducible covering systems for small sizes and compares them with lists compiled "
-  "into the program.")
+  "into the program. tilvane-census explores census spaces of any size and bound with a "
+  "faster decision search, writes the irreducible covering sets it finds with certificates "
+  "that tilvane checks, and resumes long runs from checkpoints.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tilvane)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")

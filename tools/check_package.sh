@@ -35,6 +35,19 @@ check_program() {
   echo "$program: $got"
 }
 
+# Runs the k = 8 census with the explorer and checks its list against the
+# fixture and one of its certificates with tilvane.
+check_census() {
+  local census="$1" checker="$2" work
+  work="$(mktemp -d)"
+  "$census" --size 8 --max-lcm 128 --space common-multiples --output "$work/k8.txt" \
+    --covers "$work/k8" >/dev/null || fail "$census failed the k=8 space"
+  cmp -s "$work/k8.txt" "$root/fixtures/k8_expected.txt" || fail "$census k=8 list differs"
+  "$checker" "$work/k8/2-3-4-6-8-9-18-72.txt" >/dev/null || fail "a k=8 certificate fails"
+  rm -rf "$work"
+  echo "$census: the k=8 list matches its fixture"
+}
+
 check_manual() {
   local warnings
   warnings="$(MANWIDTH=80 man --warnings -l "$1" 2>&1 >/dev/null)"
@@ -46,17 +59,20 @@ check_manual() {
 step "build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DTILVANE_BUILD_TESTS=OFF -DTILVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --parallel "$jobs" --target tilvane tilvane_manual
+cmake --build "$build" --parallel "$jobs" --target tilvane tilvane-census tilvane_manual
 
 step "cmake --install"
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 cmake --install "$build" --prefix "$stage"
-[ -x "$stage/bin/tilvane" ] || fail "bin/tilvane was not installed"
-[ -f "$stage/share/man/man1/tilvane.1.gz" ] || fail "share/man/man1/tilvane.1.gz was not installed"
+for program in tilvane tilvane-census; do
+  [ -x "$stage/bin/$program" ] || fail "bin/$program was not installed"
+  [ -f "$stage/share/man/man1/$program.1.gz" ] || fail "share/man/man1/$program.1.gz was not installed"
+  check_manual "$root/docs/$program.1"
+  check_manual "$stage/share/man/man1/$program.1.gz"
+done
 check_program "$stage/bin/tilvane"
-check_manual "$root/docs/tilvane.1"
-check_manual "$stage/share/man/man1/tilvane.1.gz"
+check_census "$stage/bin/tilvane-census" "$stage/bin/tilvane"
 
 step "cpack"
 rm -f "$build"/tilvane_*.deb
@@ -65,7 +81,8 @@ version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 deb="$build/tilvane_${version}_amd64.deb"
 [ -f "$deb" ] || fail "cpack made no $deb"
 contents="$(dpkg-deb -c "$deb")"
-for path in ./usr/bin/tilvane ./usr/share/man/man1/tilvane.1.gz; do
+for path in ./usr/bin/tilvane ./usr/share/man/man1/tilvane.1.gz ./usr/bin/tilvane-census \
+  ./usr/share/man/man1/tilvane-census.1.gz; do
   grep -q " $path\$" <<<"$contents" || fail "$deb lacks $path"
 done
 dpkg-deb -f "$deb" Package Version Maintainer Depends
@@ -89,11 +106,15 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get install -y -q "$deb"
 trap 'rm -rf "$stage"; $sudo apt-get remove -y tilvane >/dev/null' EXIT
 check_program /usr/bin/tilvane
-[ "$(man -w tilvane)" = /usr/share/man/man1/tilvane.1.gz ] || fail "man does not find tilvane(1)"
-check_manual /usr/share/man/man1/tilvane.1.gz
+check_census /usr/bin/tilvane-census /usr/bin/tilvane
+for program in tilvane tilvane-census; do
+  [ "$(man -w $program)" = /usr/share/man/man1/$program.1.gz ] || fail "man does not find $program(1)"
+  check_manual /usr/share/man/man1/$program.1.gz
+done
 
 step "apt-get remove"
 $sudo apt-get remove -y -q tilvane
 trap 'rm -rf "$stage"' EXIT
 [ ! -e /usr/bin/tilvane ] || fail "/usr/bin/tilvane is left after removal"
+[ ! -e /usr/bin/tilvane-census ] || fail "/usr/bin/tilvane-census is left after removal"
 printf '\npackage check passed: %s\n' "$(basename "$deb")"
