@@ -6,15 +6,11 @@
 // input, however odd, is a valid candidate.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -27,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "child_output.h"
 #include "cli/checked_output.h"
+#include "program_run.h"
 
 namespace {
 
@@ -41,64 +37,12 @@ const std::string kPass =
     "period 12; every one-modulus deletion is "
     "non-covering (54 exhaustive DFS nodes)\n";
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;    // the exit status, or 128 plus the signal that ended it
-  long peak_kib = 0;  // the program's peak resident memory
-};
+using Outcome = tilvane::testing::ProgramOutcome;
+using tilvane::testing::ProgramRun;
 
-// A run of the program that has been started and not yet collected, so that
-// a test can act on a file while the program has it open.
-class Running {
- public:
-  explicit Running(const std::vector<std::string>& args) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-      ADD_FAILURE() << "pipe: " << std::strerror(errno);
-      return;
-    }
-    std::vector<std::string> texts = {"tilvane"};
-    texts.insert(texts.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& text : texts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out_pipe[1], STDOUT_FILENO);
-      ::dup2(err_pipe[1], STDERR_FILENO);
-      ::execv(TILVANE_BINARY, argv.data());
-      ::_exit(127);
-    }
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    out_fd_ = out_pipe[0];
-    err_fd_ = err_pipe[0];
-  }
-
-  // Drains both streams together until the program ends.
-  Outcome finish() {
-    Outcome outcome;
-    tilvane::testing::drain_streams(out_fd_, err_fd_, outcome.out, outcome.err);
-    int wait_status = 0;
-    rusage usage{};
-    while (::wait4(pid_, &wait_status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    outcome.peak_kib = usage.ru_maxrss;
-    outcome.status =
-        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    return outcome;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-};
-
-Outcome run_program(const std::vector<std::string>& args) { return Running(args).finish(); }
+Outcome run_program(const std::vector<std::string>& args) {
+  return tilvane::testing::run_program(tilvane::testing::with_args(args));
+}
 
 // The outcome of a failing run: its FAIL line, status 1, no report.
 Outcome failure(const std::string& error_text) { return {"", "FAIL: " + error_text + "\n", 1, 0}; }
@@ -216,7 +160,7 @@ TEST_F(BadInput, FifoIsReadUntilItsWriterCloses) {
        failure("cannot read candidate \"" + fifo + "\": stream did not contain valid UTF-8")},
   };
   for (const Case& c : cases) {
-    Running running({fifo});
+    ProgramRun running(tilvane::testing::with_args({fifo}));
     const int writer = open_fifo_writer(fifo);
     ASSERT_GE(writer, 0) << c.name << ": the program never opened the FIFO";
     write_blocking(writer, c.content);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "census/census_scan.h"
+#include "census/census_table.h"
 #include "census/common_multiples.h"
 #include "census/embedded_fixtures.h"
 #include "census/fixture_census.h"
@@ -19,24 +20,6 @@ namespace tilvane {
 namespace {
 
 constexpr std::uint64_t kDefaultBudget = 50000000;
-
-// The report with the node total of each PASS line replaced by N: the totals
-// belong to the search, not to the census.
-std::string without_node_totals(const std::string& report) {
-  const std::string tail = " exhaustive DFS nodes)";
-  std::string out;
-  std::size_t from = 0;
-  for (std::size_t at; (at = report.find(tail, from)) != std::string::npos;
-       from = at + tail.size()) {
-    std::size_t digits = at;
-    while (digits > from && report[digits - 1] >= '0' && report[digits - 1] <= '9') --digits;
-    out.append(report, from, digits - from);
-    out += 'N';
-    out += tail;
-  }
-  out.append(report, from, std::string::npos);
-  return out;
-}
 
 const std::string kSmallCensusLines =
     "census k=1: 0 irreducible sets: []\n"
@@ -62,10 +45,9 @@ TEST(SmallCensus, ReportsEverySizeThenPasses) {
   std::ostringstream out;
   const Status status = verify_census(5, kDefaultBudget, out);
   ASSERT_TRUE(status) << status.error();
-  EXPECT_EQ(without_node_totals(out.str()),
-            kSmallCensusLines +
-                "PASS: exhaustive census through k=5 checked 3039 candidate sets (N exhaustive "
-                "DFS nodes)\n");
+  EXPECT_EQ(out.str(), kSmallCensusLines +
+                           "PASS: exhaustive census through k=5 checked 3039 candidate sets "
+                           "(19963 exhaustive DFS nodes)\n");
   std::ostringstream again;
   ASSERT_TRUE(verify_census(5, kDefaultBudget, again));
   EXPECT_EQ(again.str(), out.str());
@@ -104,39 +86,16 @@ TEST(SmallCensus, AFoundListUnlikeTheExpectedOneIsAMismatch) {
   }
 }
 
-TEST(SmallCensus, SixChecksTheExtremaOfItsFoundSets) {
-  struct Case {
-    ModuliSetList found;
-    std::string outcome;
-  };
-  const std::vector<Case> cases = {
-      {small_census_expected_sets(6),
-       "k=6 extrema: minimum largest modulus=24; maximum largest modulus=24; maximum reciprocal "
-       "sum=17/12\n"},
-      {{{2, 3, 4, 6, 12}}, "k=6 extrema mismatch: min=Some(12), max=Some(12), reciprocal=(4, 3)"},
-      {{}, "k=6 extrema mismatch: min=None, max=None, reciprocal=(0, 1)"},
-      {{{2, 3, 4, 6, 8, 24}, {2, 3, 4, 6, 8, 48}},
-       "k=6 extrema mismatch: min=Some(24), max=Some(48), reciprocal=(17, 12)"},
-      {{{UINT64_MAX - 2, UINT64_MAX - 1, UINT64_MAX}}, "reciprocal-sum overflow in k=6 answers"},
-      {{{UINT64_MAX - 1, UINT64_MAX}, {2, 3}}, "fraction comparison overflow"},
-  };
-  for (const Case& c : cases) {
-    const auto extrema = small_census_k6_extrema(c.found);
-    EXPECT_EQ(extrema ? *extrema : extrema.error(), c.outcome);
-  }
-}
-
 TEST(K7Census, ReportsItsFifteenSets) {
   std::ostringstream out;
   const Status status = verify_k7_census(kDefaultBudget, out);
   ASSERT_TRUE(status) << status.error();
-  EXPECT_EQ(without_node_totals(out.str()),
-            "census k=7: 15 irreducible sets: " + kK7Sets +
-                "\n"
-                "k=7 extrema: minimum largest modulus=36; maximum largest modulus=48; maximum "
-                "reciprocal sum=35/24\n"
-                "PASS: exhaustive k=7 common-multiple census checked 378 candidate sets (N "
-                "exhaustive DFS nodes)\n");
+  EXPECT_EQ(out.str(), "census k=7: 15 irreducible sets: " + kK7Sets +
+                           "\n"
+                           "k=7 extrema: minimum largest modulus=36; maximum largest modulus=48; "
+                           "maximum reciprocal sum=35/24\n"
+                           "PASS: exhaustive k=7 common-multiple census checked 378 candidate "
+                           "sets (329805 exhaustive DFS nodes)\n");
 }
 
 TEST(K7Census, FailsBeforePrintingAnything) {
@@ -202,7 +161,7 @@ TEST(K8Census, AFixtureThatDoesNotParseOrCountStopsItAtOnce) {
 }
 
 TEST(K8Census, FoundListAndAggregateAreCheckedInTurn) {
-  const FixtureCensusFigures figures = *fixture_census_figures(8);
+  const CensusSize& figures = *census_of_size(8);
   const ModuliSetList fixture = k8_fixture_sets();
   ASSERT_EQ(fixture.size(), 65u);
   ModuliSetList one_row_changed = fixture;
@@ -237,8 +196,7 @@ TEST(K8Census, FoundListAndAggregateAreCheckedInTurn) {
 
 TEST(FixtureCensusReport, HasTheCensusExtremaAndPassLines) {
   const ModuliSetList fixture = k8_fixture_sets();
-  const auto report =
-      fixture_census_report(*fixture_census_figures(8), fixture, fixture, 7443, 123456);
+  const auto report = fixture_census_report(*census_of_size(8), fixture, fixture, 7443, 123456);
   ASSERT_TRUE(report) << report.error();
   EXPECT_EQ(*report,
             "census k=8: 65 irreducible sets (exact list in fixtures/k8_expected.txt)\n"
@@ -246,14 +204,6 @@ TEST(FixtureCensusReport, HasTheCensusExtremaAndPassLines) {
             "reciprocal sum=14/9\n"
             "PASS: exhaustive k=8 common-multiple census checked 7443 candidate sets (123456 "
             "exhaustive DFS nodes)\n");
-  EXPECT_EQ(census_node_overflow_message(10), "k=10 census node counter overflow");
-  EXPECT_FALSE(fixture_census_figures(7));
-  EXPECT_FALSE(fixture_census_figures(12));
-#if !TILVANE_REDUCED
-  EXPECT_EQ(fixture_census_figures(11)->expected_aggregate,
-            (CensusAggregate{343875, 36, 768, {28, 15}}));
-  EXPECT_EQ(fixture_census_figures(10)->census_kind, "Simpson-filtered common-multiple census");
-#endif
 }
 
 TEST(CensusScan, KeepsTheFirstErrorSumsNodesAndMovesFoundSets) {
@@ -282,26 +232,27 @@ TEST(HeavyK8Census, ReportsItsSixtyFiveSets) {
   std::ostringstream out;
   const Status status = verify_k8_census(kDefaultBudget, out);
   ASSERT_TRUE(status) << status.error();
-  EXPECT_EQ(without_node_totals(out.str()),
+  EXPECT_EQ(out.str(),
             "census k=8: 65 irreducible sets (exact list in fixtures/k8_expected.txt)\n"
             "k=8 extrema: minimum largest modulus=36; maximum largest modulus=96; maximum "
             "reciprocal sum=14/9\n"
-            "PASS: exhaustive k=8 common-multiple census checked 7443 candidate sets (N "
+            "PASS: exhaustive k=8 common-multiple census checked 7443 candidate sets (32942353 "
             "exhaustive DFS nodes)\n");
 }
 
-// The whole k = 6 census decides 739320 candidates.
-TEST(SlowSmallCensus, SixReportsItsFourSetsAndExtrema) {
+// The whole k = 6 census decides 739320 candidates, under a second in an
+// optimised build.
+TEST(HeavySmallCensus, SixReportsItsFourSetsAndExtrema) {
   std::ostringstream out;
   const Status status = verify_census(6, kDefaultBudget, out);
   ASSERT_TRUE(status) << status.error();
-  EXPECT_EQ(without_node_totals(out.str()),
+  EXPECT_EQ(out.str(),
             kSmallCensusLines +
                 "census k=6: 4 irreducible sets: [[2, 3, 4, 6, 8, 24], [2, 3, 4, 8, 12, 24], "
                 "[2, 3, 6, 8, 12, 24], [2, 4, 6, 8, 12, 24]]\n"
                 "k=6 extrema: minimum largest modulus=24; maximum largest modulus=24; maximum "
                 "reciprocal sum=17/12\n"
-                "PASS: exhaustive census through k=6 checked 739320 candidate sets (N "
+                "PASS: exhaustive census through k=6 checked 739320 candidate sets (5013459 "
                 "exhaustive DFS nodes)\n");
 }
 

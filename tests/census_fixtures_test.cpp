@@ -1,12 +1,10 @@
-// Reading expected-set texts, the fixture count check and the fixed texts
-// that go with the fixtures.
+// Reading expected-set texts.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "base/rendering.h"
-#include "census/embedded_fixtures.h"
 #include "census/fixtures.h"
 
 namespace tilvane {
@@ -81,40 +79,6 @@ TEST(ParseExpectedSets, ReportsTheFirstFaultInTextOrder) {
 TEST(ParseExpectedSets, ComparesNumbersNotDigits) {
   // 9 < 16, although "9" sorts after "16" as text.
   EXPECT_EQ(outcome_of(parse_expected_sets("2 9\n2 16\n", 2)), "ok [[2, 9], [2, 16]]");
-}
-
-TEST(FixtureCount, NamesTheParsedAndTheExpectedCount) {
-  EXPECT_EQ(check_fixture_count(8, 0).error(), "expected k=8 fixture has 0 sets, not 65");
-  EXPECT_EQ(check_fixture_count(9, 319).error(), "expected k=9 fixture has 319 sets, not 318");
-  EXPECT_EQ(check_fixture_count(10, 1).error(), "expected k=10 fixture has 1 sets, not 2102");
-  EXPECT_EQ(check_fixture_count(11, 17039).error(),
-            "expected k=11 fixture has 17039 sets, not 17040");
-  EXPECT_TRUE(check_fixture_count(8, 65));
-  EXPECT_EQ(outcome_of(load_expected_sets("", 8)), "error expected k=8 fixture has 0 sets, not 65");
-  EXPECT_EQ(outcome_of(load_expected_sets("2 3 x\n", 8)),
-            "error invalid expected-set token \"x\" on line 1");
-  auto embedded = load_expected_sets(embedded_fixture_text(8), 8);
-  ASSERT_TRUE(embedded) << embedded.error();
-  EXPECT_EQ(embedded->size(), 65u);
-}
-
-// The lines themselves are checked against the fixture figures and in the
-// census reports; here only which sizes have them in this build.
-TEST(FixtureTexts, ExtremaLinesAndFileNamesExistForTheirSizes) {
-  for (std::size_t k = 0; k <= 12; ++k) {
-#if TILVANE_REDUCED
-    const bool has_line = k >= 6 && k <= 8;
-#else
-    const bool has_line = k >= 6 && k <= 11;
-#endif
-    EXPECT_EQ(extrema_line(k).empty(), !has_line) << "k=" << k;
-    if (has_line) {
-      EXPECT_EQ(extrema_line(k).find("k=" + std::to_string(k) + " extrema: "), 0u);
-      EXPECT_EQ(extrema_line(k).back(), '\n');
-    }
-    EXPECT_EQ(fixture_file_name(k).empty(), k < 8 || k > 11) << "k=" << k;
-  }
-  EXPECT_EQ(fixture_file_name(11), "fixtures/k11_expected.txt");
 }
 
 }  // namespace

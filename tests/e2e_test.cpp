@@ -17,23 +17,17 @@
 //            closed, "full" with it on /dev/full; standard output is then not
 //            compared
 // plus whatever files the arguments name.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "child_output.h"
+#include "program_run.h"
 
 namespace {
 
@@ -90,62 +84,6 @@ std::vector<std::string> read_arguments(const fs::path& path) {
   return args;
 }
 
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status = -1;  // the exit status, or 128 plus the signal that ended it
-};
-
-enum class StdoutTarget { Pipe, Closed, Full };
-
-// Runs the program in dir and collects both streams until it ends; the two
-// pipes are drained together so that neither can fill and stall the child.
-Outcome run_program(const fs::path& dir, const std::vector<std::string>& argv_texts,
-                    StdoutTarget target) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
-    ADD_FAILURE() << "pipe: " << errno;
-    return {};
-  }
-  std::vector<char*> argv;
-  for (const std::string& text : argv_texts) argv.push_back(const_cast<char*>(text.c_str()));
-  argv.push_back(nullptr);
-  const std::string dir_text = dir.string();
-
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(dir_text.c_str()) != 0) ::_exit(126);
-    if (target == StdoutTarget::Pipe) {
-      ::dup2(out_pipe[1], STDOUT_FILENO);
-    } else if (target == StdoutTarget::Full) {
-      const int full = ::open("/dev/full", O_WRONLY);
-      if (full < 0) ::_exit(126);
-      ::dup2(full, STDOUT_FILENO);
-      ::close(full);
-    } else {
-      ::close(STDOUT_FILENO);
-    }
-    ::dup2(err_pipe[1], STDERR_FILENO);
-    ::close(out_pipe[0]);
-    ::close(out_pipe[1]);
-    ::close(err_pipe[0]);
-    ::close(err_pipe[1]);
-    ::execv(TILVANE_BINARY, argv.data());
-    ::_exit(127);
-  }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-
-  Outcome outcome;
-  tilvane::testing::drain_streams(out_pipe[0], err_pipe[0], outcome.out, outcome.err);
-  int wait_status = 0;
-  while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  return outcome;
-}
-
 std::vector<std::string> case_names() {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(kCaseRoot)) {
@@ -167,29 +105,29 @@ TEST_P(E2e, OutputAndStatusMatchTheCase) {
 #endif
   ASSERT_TRUE(build.empty() || build == "full" || build == "reduced") << "build: " << build;
 
+  tilvane::testing::ProgramOptions run;
+  run.dir = dir.string();
   const std::string stdout_to = trimmed(read_optional(dir / "stdout_to"));
-  StdoutTarget target = StdoutTarget::Pipe;
   if (stdout_to == "closed") {
-    target = StdoutTarget::Closed;
+    run.out.kind = tilvane::testing::Sink::Closed;
   } else if (stdout_to == "full") {
-    target = StdoutTarget::Full;
+    run.out.kind = tilvane::testing::Sink::DevFull;
   } else {
     ASSERT_TRUE(stdout_to.empty()) << "stdout_to: " << stdout_to;
   }
 
-  std::vector<std::string> argv = {"tilvane"};
   if (fs::exists(dir / "program")) {
     const std::string program = read_whole(dir / "program");
-    argv[0] = unescape(program.substr(0, program.find('\n')));
+    run.program_name = unescape(program.substr(0, program.find('\n')));
   }
   ASSERT_TRUE(fs::exists(dir / "args")) << dir << " has no args file";
-  for (std::string& arg : read_arguments(dir / "args")) argv.push_back(std::move(arg));
+  run.args = read_arguments(dir / "args");
   ASSERT_TRUE(fs::exists(dir / "status")) << dir << " has no status file";
   const int expected_status = std::stoi(read_whole(dir / "status"));
 
-  const Outcome outcome = run_program(dir, argv, target);
+  const tilvane::testing::ProgramOutcome outcome = tilvane::testing::run_program(run);
   EXPECT_EQ(outcome.status, expected_status);
-  if (target == StdoutTarget::Pipe) {
+  if (run.out.kind == tilvane::testing::Sink::Pipe) {
     EXPECT_EQ(outcome.out, read_optional(dir / "stdout"));
   }
   EXPECT_EQ(outcome.err, read_optional(dir / "stderr"));

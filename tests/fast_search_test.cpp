@@ -331,33 +331,60 @@ TEST(LargePeriodSearch, CounterAndWideBitsetSearchesMatchTheLiteralSearch) {
   EXPECT_GT(compared, 900U);
 }
 
-TEST(LargePeriodSearch, WideBitsetSearchTakesFewSmallModuliWithinItsMemory) {
+// {2, 3, 4, 6, 12}, whose reciprocals sum to 4/3, then the first `extra`
+// multiples 1031·d over the divisors d of 4608: reciprocals that add almost
+// nothing, and a period above the bitset's (at most 1031·4608).
+Moduli cover_with_small_reciprocals(std::size_t extra) {
+  Moduli moduli = {2, 3, 4, 6, 12};
+  for (std::uint64_t d = 1; moduli.size() < 5 + extra; ++d) {
+    if (4608 % d == 0) moduli.push_back(1031 * d);
+  }
+  return moduli;
+}
+
+// Which search each kind of input reaches, at every level whether or not this
+// processor has it: the wide search is worth its passes over the words only
+// while the moduli number at most a level's cost ratio (12, 16, 24) times
+// their reciprocal sum.
+TEST(SearchChoice, EachInputReachesItsSearch) {
+  using enum SearchChoice;
   struct Case {
+    std::string name;
     Moduli moduli;
-    std::uint64_t period;
-    bool fits;
+    SearchChoice portable, avx2, avx512;
   };
-  Moduli sixty_five;
-  for (std::uint64_t m = 2; m <= 66; ++m) sixty_five.push_back(m);
-  Moduli few_small_reciprocals = {2, 3, 7, 43};
-  for (std::uint64_t i = 1; i <= 36; ++i) few_small_reciprocals.push_back(1807 * i);
+  const Moduli divisors = divisors_from_two(720720);
   const std::vector<Case> cases = {
-      {{2, 3, 5, 23, 29, 31}, 620310, true},
-      {divisors_from_two(720720), 720720, false},  // 238 moduli
-      {sixty_five, 720720, false},                 // one over the limit
-      {{2, 3, 4, 6, 12, 5040, 10080, 720720}, 720720, true},
-      // Reciprocals too small for a pass over the words per modulus: 40
-      // moduli summing to about 0.98 (the rule alone decides here).
-      {few_small_reciprocals, 1000000, false},
-      {{}, 1, false},
+      {"no moduli", {}, PreTest, PreTest, PreTest},
+      {"reciprocals below 1", {2, 3, 7}, PreTest, PreTest, PreTest},
+      {"period over the limit",
+       {2, 3, 5, 7, 11, 13, 17, 19, 23},
+       PeriodFails,
+       PeriodFails,
+       PeriodFails},
+      {"period beyond 64 bits",
+       {2, 3, 6, 9223372036854775807u},
+       PeriodFails,
+       PeriodFails,
+       PeriodFails},
+      {"period 12", {2, 3, 4, 6, 12}, Bitset, Bitset, Bitset},
+      {"period 1020", {2, 3, 4, 6, 12, 1020}, Bitset, Bitset, Bitset},
+      {"period 12300", {2, 3, 4, 6, 12, 1025}, WideBitset, WideBitset, WideBitset},
+      {"six moduli, period 620310", {2, 3, 5, 23, 29, 31}, WideBitset, WideBitset, WideBitset},
+      {"17 moduli", cover_with_small_reciprocals(12), Counter, WideBitset, WideBitset},
+      {"22 moduli", cover_with_small_reciprocals(17), Counter, Counter, WideBitset},
+      {"33 moduli", cover_with_small_reciprocals(28), Counter, Counter, Counter},
+      {"65 moduli, over the wide search's limit", Moduli(divisors.begin(), divisors.begin() + 65),
+       Counter, Counter, Counter},
+      {"238 moduli", divisors, Counter, Counter, Counter},
   };
   for (const Case& c : cases) {
-    for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-      EXPECT_EQ(wide_bitset_search_fits(c.moduli, c.period, level), c.fits)
-          << ::testing::PrintToString(c.moduli) << " " << simd_level_name(level);
-    }
+    EXPECT_EQ(choose_search(c.moduli, SimdLevel::Portable), c.portable) << c.name;
+    EXPECT_EQ(choose_search(c.moduli, SimdLevel::Avx2), c.avx2) << c.name;
+    EXPECT_EQ(choose_search(c.moduli, SimdLevel::Avx512), c.avx512) << c.name;
   }
-  // Twenty moduli of period 18378360 would need about 92 MB.
+  // Twenty moduli of period 18378360 would need about 92 MB, beyond what the
+  // wide search may take, though their count and reciprocals would suit it.
   Moduli twenty = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
   EXPECT_GT(wide_bitset_memory(twenty, 18378360), kWideBitsetMemoryLimit);
   EXPECT_FALSE(wide_bitset_search_fits(twenty, 18378360, SimdLevel::Avx512));

@@ -5,9 +5,6 @@
 #include "census/parallel_census.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +18,7 @@
 #include "census/simpson.h"
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
+#include "program_run.h"
 
 namespace tilvane {
 namespace {
@@ -189,63 +187,12 @@ TEST(ParallelCensus, OnlySizesNineToElevenHaveCandidateListsBeyondEight) {
   }
 }
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string drain(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got > 0) {
-      text.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(fd);
-  return text;
-}
-
 // Runs the program with one argument, optionally pinned to a single CPU of
-// this process's mask (as taskset -c would), and collects its output. The
-// census writes only a few lines, so reading one pipe after the other cannot
-// stall it.
-ProgramRun run_program(const std::string& argument, bool one_cpu) {
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return {};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (one_cpu) {
-      cpu_set_t mask;
-      CPU_ZERO(&mask);
-      if (sched_getaffinity(0, sizeof mask, &mask) != 0) ::_exit(126);
-      int first = 0;
-      while (!CPU_ISSET(first, &mask)) ++first;
-      CPU_ZERO(&mask);
-      CPU_SET(first, &mask);
-      if (sched_setaffinity(0, sizeof mask, &mask) != 0) ::_exit(126);
-    }
-    ::dup2(out_pipe[1], STDOUT_FILENO);
-    ::dup2(err_pipe[1], STDERR_FILENO);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) ::close(fd);
-    ::execl(TILVANE_BINARY, TILVANE_BINARY, argument.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  ProgramRun run;
-  run.out = drain(out_pipe[0]);
-  run.err = drain(err_pipe[0]);
-  int wait_status = 0;
-  while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  return run;
+// this process's mask (as taskset -c would).
+tilvane::testing::ProgramOutcome run_program(const std::string& argument, bool one_cpu) {
+  tilvane::testing::ProgramOptions options = tilvane::testing::with_args({argument});
+  options.one_cpu = one_cpu;
+  return tilvane::testing::run_program(options);
 }
 
 TEST(HeavyParallelCensus, K8ThroughThePoolGivesTheSameReportWithOneWorkerAndTwo) {
@@ -274,18 +221,18 @@ constexpr const char* k9_report =
     "(4160506669 exhaustive DFS nodes)\n";
 
 TEST(HeavyParallelCensus, K9ReportIsTheSameOnOneCpuAndOnAll) {
-  const ProgramRun all = run_program("--verify-k9-census", false);
+  const tilvane::testing::ProgramOutcome all = run_program("--verify-k9-census", false);
   EXPECT_EQ(all.err, "");
   EXPECT_EQ(all.status, 0);
   EXPECT_EQ(all.out, k9_report);
-  const ProgramRun one = run_program("--verify-k9-census", true);
+  const tilvane::testing::ProgramOutcome one = run_program("--verify-k9-census", true);
   EXPECT_EQ(one.status, 0);
   EXPECT_EQ(one.out, all.out);
   EXPECT_EQ(one.err, "");
 }
 
 TEST(HeavyParallelCensus, K10CensusPasses) {
-  const ProgramRun run = run_program("--verify-k10-census", false);
+  const tilvane::testing::ProgramOutcome run = run_program("--verify-k10-census", false);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
@@ -297,7 +244,7 @@ TEST(HeavyParallelCensus, K10CensusPasses) {
 }
 
 TEST(SlowParallelCensus, K11CensusPasses) {
-  const ProgramRun run = run_program("--verify-k11-census", false);
+  const tilvane::testing::ProgramOutcome run = run_program("--verify-k11-census", false);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,

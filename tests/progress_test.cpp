@@ -3,9 +3,7 @@
 // program itself with standard error on a pseudo-terminal and on a pipe.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,13 +21,13 @@
 #include "base/text_format.h"
 #include "census/census_progress.h"
 #include "census/sequential_census.h"
-#include "child_output.h"
 #include "cli/terminal_progress.h"
 #if !TILVANE_REDUCED
 #include "census/embedded_fixtures.h"
 #include "census/parallel_census.h"
 #include "census/worker_pool.h"
 #endif
+#include "program_run.h"
 
 namespace tilvane {
 namespace {
@@ -303,56 +301,20 @@ TEST(CensusProgressStages, WaitingThreadSeesTheDecidedCountGrow) {
 
 enum class Streams { ErrorOnPipe, ErrorOnTerminal, BothOnTerminal };
 
-struct ProgramRun {
-  std::string out;  // standard output, when it is a pipe
-  std::string err;  // standard error, or all the terminal received
-  int status = -1;
-};
+using ProgramRun = tilvane::testing::ProgramOutcome;
 
-// Runs the built program with the given arguments, reading its pipe and the
-// terminal together until both are closed; a pseudo-terminal reports EIO
-// once the program has gone.
+// Runs the built program with standard error, or both streams, on a
+// pseudo-terminal 200 columns wide; what the terminal receives comes back as
+// standard error.
 ProgramRun run_program(const std::vector<std::string>& args, Streams streams) {
+  using tilvane::testing::Sink;
+  tilvane::testing::ProgramOptions options = tilvane::testing::with_args(args);
+  if (streams == Streams::ErrorOnPipe) return tilvane::testing::run_program(options);
   Pty pty(200);
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
-    ADD_FAILURE() << "pipe: " << errno;
-    return {};
-  }
-  std::vector<std::string> texts = {TILVANE_BINARY};
-  texts.insert(texts.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& text : texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(streams == Streams::BothOnTerminal ? pty.slave : out_pipe[1], STDOUT_FILENO);
-    ::dup2(streams == Streams::ErrorOnPipe ? err_pipe[1] : pty.slave, STDERR_FILENO);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], pty.master, pty.slave}) {
-      ::close(fd);
-    }
-    ::execv(TILVANE_BINARY, argv.data());
-    ::_exit(127);
-  }
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  ::close(pty.slave);
-  pty.slave = -1;
-
-  ProgramRun run;
-  const int err_fd = streams == Streams::ErrorOnPipe ? err_pipe[0] : pty.master;
-  if (err_fd != pty.master) ::close(pty.master);
-  if (err_fd != err_pipe[0]) ::close(err_pipe[0]);
-  pty.master = -1;
-  // A terminal whose other side has closed reports EIO, which ends it too.
-  tilvane::testing::drain_streams(out_pipe[0], err_fd, run.out, run.err);
-  int wait_status = 0;
-  while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  return run;
+  options.err = {Sink::Descriptor, pty.slave, pty.master};
+  if (streams == Streams::BothOnTerminal) options.out = {Sink::Descriptor, pty.slave, -1};
+  pty.master = pty.slave = -1;  // the run closes them
+  return tilvane::testing::run_program(options);
 }
 
 // Consumes a run of ASCII digits (at least one) from text at pos.

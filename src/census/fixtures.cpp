@@ -68,78 +68,13 @@ Result<ModuliSetList> parse_expected_sets(std::string_view text, std::size_t k) 
   return sets;
 }
 
-std::size_t expected_fixture_count(std::size_t k) {
-  switch (k) {
-    case 8:
-      return 65;
-    case 9:
-      return 318;
-    case 10:
-      return 2102;
-    case 11:
-      return 17040;
-    default:
-      return 0;
-  }
-}
-
-Status check_fixture_count(std::size_t k, std::size_t parsed_count) {
-  const std::size_t expected = expected_fixture_count(k);
-  if (parsed_count != expected) {
-    return fail(cat("expected k=", k, " fixture has ", parsed_count, " sets, not ", expected));
-  }
-  return {};
-}
-
-Result<ModuliSetList> load_expected_sets(std::string_view text, std::size_t k) {
-  auto sets = parse_expected_sets(text, k);
+Result<ModuliSetList> load_expected_sets(std::string_view text, const CensusSize& census) {
+  auto sets = parse_expected_sets(text, census.space.size);
   if (!sets) return sets;
-  if (auto counted = check_fixture_count(k, sets->size()); !counted) {
+  if (auto counted = check_fixture_count(census, sets->size()); !counted) {
     return std::move(counted).take_error();
   }
   return sets;
-}
-
-std::string_view fixture_file_name(std::size_t k) {
-  switch (k) {
-    case 8:
-      return "fixtures/k8_expected.txt";
-    case 9:
-      return "fixtures/k9_expected.txt";
-    case 10:
-      return "fixtures/k10_expected.txt";
-    case 11:
-      return "fixtures/k11_expected.txt";
-    default:
-      return {};
-  }
-}
-
-std::string_view extrema_line(std::size_t k) {
-  switch (k) {
-    case 6:
-      return "k=6 extrema: minimum largest modulus=24; maximum largest modulus=24; "
-             "maximum reciprocal sum=17/12\n";
-    case 7:
-      return "k=7 extrema: minimum largest modulus=36; maximum largest modulus=48; "
-             "maximum reciprocal sum=35/24\n";
-    case 8:
-      return "k=8 extrema: minimum largest modulus=36; maximum largest modulus=96; "
-             "maximum reciprocal sum=14/9\n";
-#if !TILVANE_REDUCED
-    case 9:
-      return "k=9 extrema: minimum largest modulus=30; maximum largest modulus=192; "
-             "maximum reciprocal sum=17/10\n";
-    case 10:
-      return "k=10 extrema: minimum largest modulus=30; maximum largest modulus=384; "
-             "maximum reciprocal sum=109/60\n";
-    case 11:
-      return "k=11 extrema: minimum largest modulus=36; maximum largest modulus=768; "
-             "maximum reciprocal sum=28/15\n";
-#endif
-    default:
-      return {};
-  }
 }
 
 }  // namespace tilvane

@@ -6,11 +6,10 @@
 
 #include "base/text_format.h"
 #include "census/census_scan.h"
-#include "census/common_multiples.h"
+#include "census/census_table.h"
 #include "census/embedded_fixtures.h"
 #include "census/fixture_census.h"
 #include "census/fixtures.h"
-#include "census/simpson.h"
 #include "engine/search_cache.h"
 
 namespace tilvane {
@@ -54,16 +53,11 @@ Result<DecisionSlots> decide_all_parallel(std::span<const ModuliSet> candidates,
 }
 
 Result<ModuliSetList> fixture_census_candidates(std::size_t k) {
-  switch (k) {
-    case 8:
-    case 9:
-      return candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1));
-    case 10:
-    case 11:
-      return candidates_via_simpson(k, std::uint64_t{1} << (k - 1));
-    default:
-      return fail(cat("no census candidates for k=", k));
+  const CensusSize* census = census_of_size(k);
+  if (census == nullptr || census->fixture_file.empty()) {
+    return fail(cat("no census candidates for k=", k));
   }
+  return census_candidates(census->space);
 }
 
 ParallelCensus standard_parallel_census(std::size_t k) {
@@ -76,10 +70,12 @@ ParallelCensus standard_parallel_census(std::size_t k) {
 
 Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes, std::ostream& out,
                            CensusProgress& progress) {
-  const auto figures = fixture_census_figures(census.k);
-  if (!figures) return fail(cat("no parallel census for k=", census.k));
+  const CensusSize* figures = census_of_size(census.k);
+  if (figures == nullptr || figures->fixture_file.empty()) {
+    return fail(cat("no parallel census for k=", census.k));
+  }
 
-  auto expected = load_expected_sets(census.fixture_text, census.k);
+  auto expected = load_expected_sets(census.fixture_text, *figures);
   if (!expected) return std::move(expected).take_error();
 
   auto candidates = census.generate_candidates();
@@ -108,18 +104,6 @@ Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes
   if (!report) return std::move(report).take_error();
   out << *report;
   return {};
-}
-
-Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
-  return run_parallel_census(standard_parallel_census(9), max_nodes, out, progress);
-}
-
-Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
-  return run_parallel_census(standard_parallel_census(10), max_nodes, out, progress);
-}
-
-Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
-  return run_parallel_census(standard_parallel_census(11), max_nodes, out, progress);
 }
 
 }  // namespace tilvane

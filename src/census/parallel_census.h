@@ -18,17 +18,6 @@
 
 namespace tilvane {
 
-// The census modes: each prints its three report lines to out and returns
-// success, or returns the first error text having printed nothing. Each tells
-// progress, on the calling thread, how many candidates are decided while the
-// workers decide them, and finishes that stage before it writes or returns.
-Status verify_k9_census(std::uint64_t max_nodes, std::ostream& out,
-                        CensusProgress& progress = no_progress());
-Status verify_k10_census(std::uint64_t max_nodes, std::ostream& out,
-                         CensusProgress& progress = no_progress());
-Status verify_k11_census(std::uint64_t max_nodes, std::ostream& out,
-                         CensusProgress& progress = no_progress());
-
 // One slot per candidate, in candidate order: the decision for that
 // candidate, or its error text.
 using DecisionSlots = std::vector<Result<IrreducibleDecision>>;
@@ -48,9 +37,8 @@ Result<DecisionSlots> decide_all_parallel(std::span<const ModuliSet> candidates,
                                           std::uint64_t max_nodes,
                                           CensusProgress& progress = no_progress());
 
-// The candidate list of the census for k = 8 to 11: the common-multiple sets
-// with max_lcm 2^(k-1) for k = 8 and 9, the Simpson-filtered sets for k = 10
-// and 11. Fails for any other k.
+// The candidate list of the fixture census for k = 8 to 11, from its space in
+// the census table. Fails for any other k.
 Result<ModuliSetList> fixture_census_candidates(std::size_t k);
 
 // What a parallel census runs on: its size, the fixture text it checks
@@ -72,7 +60,10 @@ ParallelCensus standard_parallel_census(std::size_t k);
 // all in parallel, scans the slots in candidate order (the earliest failing
 // candidate's text wins), then compares the found sets and the aggregate with
 // the figures for census.k. Prints the three report lines only when every
-// check has passed.
+// check has passed; otherwise returns the first error text having printed
+// nothing. Progress is told, on the calling thread, how many candidates are
+// decided while the workers run, and the stage is finished before anything
+// is written or returned.
 Status run_parallel_census(const ParallelCensus& census, std::uint64_t max_nodes, std::ostream& out,
                            CensusProgress& progress = no_progress());
 

@@ -19,7 +19,7 @@
 #include "base/moduli_set_list.h"
 #include "base/result.h"
 #include "census/census_progress.h"
-#include "census/fixture_census.h"
+#include "census/census_table.h"
 
 namespace tilvane {
 
@@ -49,10 +49,6 @@ Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
                              std::span<const ModuliSetList> expected_by_size, std::ostream& out,
                              CensusProgress& progress = no_progress());
 
-// The k=6 extrema check of the small census on its found list: the extrema
-// line, or "k=6 extrema mismatch: ..." (or an overflow text).
-Result<std::string> small_census_k6_extrema(std::span<const ModuliSet> found);
-
 // The k=7 census over the given candidates against the given expected list;
 // the candidate count is the number of candidates given.
 Status verify_k7_census_of(ModuliSetList candidates, std::span<const ModuliSet> expected,
@@ -64,9 +60,10 @@ Status verify_k8_census_with(std::string_view fixture_text, std::uint64_t max_no
                              std::ostream& out, CensusProgress& progress = no_progress());
 
 // Decides the given candidates in order on the calling thread and checks the
-// outcome with fixture_census_report against the expected list and figures;
+// outcome with fixture_census_report against the expected list and the
+// census's figures;
 // writes the report only when every check has passed.
-Status verify_fixture_census_of(const FixtureCensusFigures& figures, ModuliSetList candidates,
+Status verify_fixture_census_of(const CensusSize& census, ModuliSetList candidates,
                                 std::span<const ModuliSet> expected, std::uint64_t max_nodes,
                                 std::ostream& out, CensusProgress& progress = no_progress());
 

@@ -6,9 +6,7 @@
 #include "base/text_format.h"
 #include "base/text_scan.h"
 #include "cli/read_file.h"
-#include "engine/cover_check.h"
-#include "engine/irreducibility.h"
-#include "engine/period.h"
+#include "engine/candidate_check.h"
 
 namespace tilvane {
 namespace {
@@ -72,21 +70,10 @@ Result<std::vector<Congruence>> parse_candidate(std::string_view text) {
 Status check_candidate(std::string_view path, std::uint64_t max_nodes, std::ostream& out) {
   auto candidate = read_candidate(path);
   if (!candidate) return std::move(candidate).take_error();
-  const std::vector<Congruence>& congruences = *candidate;
-
-  std::vector<std::uint64_t> moduli;
-  moduli.reserve(congruences.size());
-  for (const Congruence& c : congruences) moduli.push_back(c.modulus);
-  const auto period = common_period(moduli);
-  if (!period) return fail(period.error());
-
-  Status cover = verify_displayed_cover(congruences, *period);
-  if (!cover) return cover;
-  const auto nodes = verify_irreducible(congruences, max_nodes);
-  if (!nodes) return fail(nodes.error());
-
-  out << cat("PASS: ", congruences.size(), " distinct moduli; displayed classes cover period ",
-             *period, "; every one-modulus deletion is non-covering (", *nodes,
+  const auto figures = check_congruences(*candidate, max_nodes);
+  if (!figures) return fail(figures.error());
+  out << cat("PASS: ", figures->count, " distinct moduli; displayed classes cover period ",
+             figures->period, "; every one-modulus deletion is non-covering (", figures->nodes,
              " exhaustive DFS nodes)\n");
   return {};
 }

@@ -21,9 +21,8 @@ inline constexpr std::uint64_t kCandidateLimit = 128;
 // canonical residues and strictly increasing moduli.
 Result<std::vector<Congruence>> parse_candidate(std::string_view text);
 
-// Reads the file at path, parses it, checks that the displayed congruences
-// cover their common period and that every one-modulus deletion is
-// non-covering within one shared budget of max_nodes search nodes, and writes
+// Reads the file at path, parses it, has the engine check the congruences
+// (check_congruences, one shared budget of max_nodes search nodes) and writes
 // the PASS line to out. On failure nothing is written.
 Status check_candidate(std::string_view path, std::uint64_t max_nodes, std::ostream& out);
 

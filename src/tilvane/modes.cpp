@@ -7,40 +7,31 @@
 #endif
 
 namespace tilvane {
-namespace {
 
-// In the order the usage text lists them.
-constexpr CensusMode kCensusModes[] = {
-    {"--verify-small-census",
-     [](std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
-       return verify_census(5, max_nodes, out, progress);
-     }},
-    {"--verify-k6-census",
-     [](std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
-       return verify_census(6, max_nodes, out, progress);
-     }},
-    {"--verify-k7-census", verify_k7_census},
-    {"--verify-k8-census", verify_k8_census},
-#if !TILVANE_REDUCED
-    {"--verify-k9-census", verify_k9_census},
-    {"--verify-k10-census", verify_k10_census},
-    {"--verify-k11-census", verify_k11_census},
-#endif
-};
+const CensusSize* find_census_mode(std::string_view name) { return census_of_option(name); }
 
-}  // namespace
-
-const CensusMode* find_census_mode(std::string_view name) {
-  for (const CensusMode& mode : kCensusModes) {
-    if (mode.option == name) return &mode;
+// The small census runs every size up to its own; a census without a fixture
+// carries its expected list as constant data (k = 7); the fixture censuses
+// run on the calling thread or on the worker pool as the table says.
+Status run_census_mode(const CensusSize& census, std::uint64_t max_nodes, std::ostream& out,
+                       CensusProgress& progress) {
+  if (census.space.kind == CandidateKind::Subsets) {
+    return verify_census(census.space.size, max_nodes, out, progress);
   }
-  return nullptr;
+  if (census.fixture_file.empty()) return verify_k7_census(max_nodes, out, progress);
+#if !TILVANE_REDUCED
+  if (census.parallel) {
+    return run_parallel_census(standard_parallel_census(census.space.size), max_nodes, out,
+                               progress);
+  }
+#endif
+  return verify_k8_census(max_nodes, out, progress);
 }
 
 std::string usage_text(std::string_view program) {
   std::string text = cat("usage: ", program, " <candidate.txt> [--max-nodes N]\n");
-  for (const CensusMode& mode : kCensusModes) {
-    text += cat("or: ", program, " ", mode.option, " [--max-nodes N]\n");
+  for (const CensusSize& census : census_table()) {
+    text += cat("or: ", program, " ", census.option, " [--max-nodes N]\n");
   }
   text += "candidate format: first token k, followed by exactly k pairs 'modulus residue'";
   return text;

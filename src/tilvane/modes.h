@@ -9,21 +9,20 @@
 
 #include "base/result.h"
 #include "census/census_progress.h"
+#include "census/census_table.h"
 
 namespace tilvane {
 
 inline constexpr std::uint64_t kDefaultMaxNodes = 50000000;
 
-// A census mode: its option, matched exactly, and what it runs: report lines
-// go to out, the count of candidates decided to progress.
-struct CensusMode {
-  std::string_view option;
-  Status (*verify)(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress);
-};
-
 // The census mode whose option is exactly name, or nullptr. The reduced
 // program has no modes beyond "--verify-k8-census".
-const CensusMode* find_census_mode(std::string_view name);
+const CensusSize* find_census_mode(std::string_view name);
+
+// Runs the census: report lines go to out, the count of candidates decided to
+// progress.
+Status run_census_mode(const CensusSize& census, std::uint64_t max_nodes, std::ostream& out,
+                       CensusProgress& progress);
 
 // The usage text: one line per command shape, then the candidate format, with
 // the program name in every shape and no line feed after the last line.

@@ -51,8 +51,8 @@ Status run(std::span<const std::string_view> args, std::ostream& out, CensusProg
   }
 
   const std::string_view target = args[1];
-  if (const CensusMode* mode = find_census_mode(target)) {
-    return mode->verify(max_nodes, out, progress);
+  if (const CensusSize* mode = find_census_mode(target)) {
+    return run_census_mode(*mode, max_nodes, out, progress);
   }
   return check_candidate(target, max_nodes, out);
 }
