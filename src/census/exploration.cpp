@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
+#include <optional>
 
 #include "base/text_format.h"
 #include "census/aggregate.h"
@@ -52,9 +52,15 @@ std::string_view search_kind_name(SearchKind kind) {
 // The decision search keeps one memo of failed states for every search of
 // the run; the node-exact search one table of deletion-search results.
 struct Decider::Shared {
-  explicit Shared(const ExplorationPlan& plan) : cache(search_budget(plan.max_nodes)), memo() {}
-  SearchCache cache;
-  DecisionMemo memo;
+  explicit Shared(const ExplorationPlan& plan) {
+    if (plan.search == SearchKind::Exact) {
+      cache.emplace(search_budget(plan.max_nodes));
+    } else {
+      memo.emplace();
+    }
+  }
+  std::optional<SearchCache> cache;
+  std::optional<DecisionMemo> memo;
 };
 
 Decider::Decider(const ExplorationPlan& plan) : plan_(plan), shared_(new Shared(plan)) {}
@@ -65,7 +71,7 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
   const std::uint64_t budget = search_budget(plan_.max_nodes);
   CandidateOutcome outcome;
   if (plan_.search == SearchKind::Exact) {
-    auto classified = classify_irreducible_moduli(moduli, budget, &shared_->cache);
+    auto classified = classify_irreducible_moduli(moduli, budget, &*shared_->cache);
     if (!classified) return std::move(classified).take_error();
     outcome.nodes = classified->nodes;
     switch (classified->kind) {
@@ -92,7 +98,7 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
       outcome.kind = CandidateKind::Dropped;
       return outcome;
     }
-    auto verdict = decide_irreducible_fast(moduli, budget, &shared_->memo);
+    auto verdict = decide_irreducible_fast(moduli, budget, &*shared_->memo);
     if (!verdict) return std::move(verdict).take_error();
     outcome.nodes = verdict->nodes;
     switch (verdict->verdict) {
