@@ -53,7 +53,7 @@ TEST(DecideAllParallel, SlotsHoldTheDecisionsMadeOneByOne) {
   for (const ModuliSet& c : candidates) {
     expected.push_back(slot_text(decide_irreducible_moduli(c, max_nodes)));
   }
-  for (std::size_t workers : {1, 3}) {
+  for (std::size_t workers : {1u, 3u}) {
     auto pool = started_pool(workers);
     const DecisionSlots slots = decide_all_parallel(*pool, candidates, max_nodes);
     ASSERT_EQ(slots.size(), candidates.size());
@@ -104,7 +104,7 @@ TEST(ParallelCensus, EarliestFailingCandidateInOrderWinsWhateverTheWorkers) {
   ASSERT_GE(failing.size(), 3u);
   ASSERT_GT(failing.front(), 0u);
 
-  for (std::size_t workers : {1, 2, 5}) {
+  for (std::size_t workers : {1u, 2u, 5u}) {
     auto pool = started_pool(workers);
     std::ostringstream out;
     const Status status = run_parallel_census(
@@ -180,7 +180,7 @@ TEST(ParallelCensus, FindingsThatDifferFromTheFixtureAreAMismatch) {
 }
 
 TEST(ParallelCensus, OnlySizesNineToElevenHaveCandidateListsBeyondEight) {
-  for (std::size_t k : {0, 1, 7, 12}) {
+  for (std::size_t k : {0u, 1u, 7u, 12u}) {
     auto candidates = fixture_census_candidates(k);
     ASSERT_FALSE(candidates.ok());
     EXPECT_EQ(candidates.error(), "no census candidates for k=" + std::to_string(k));
@@ -202,7 +202,7 @@ TEST(HeavyParallelCensus, K8ThroughThePoolGivesTheSameReportWithOneWorkerAndTwo)
       "sum=14/9\n"
       "PASS: exhaustive k=8 common-multiple census checked 7443 candidate sets (32942353 "
       "exhaustive DFS nodes)\n";
-  for (std::size_t workers : {1, 2}) {
+  for (std::size_t workers : {1u, 2u}) {
     auto pool = started_pool(workers);
     ParallelCensus census = standard_parallel_census(8);
     census.pool = pool.get();
