@@ -158,7 +158,8 @@ std::string duration_text(double seconds) {
   return cat(seconds_text(seconds / 86400), " days");
 }
 
-Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& progress) {
+Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& progress,
+                    ClusterRole* cluster) {
   const auto started = Clock::now();
   const ExplorationPlan& plan = o.plan;
   auto candidates = enumerate_space(plan.space, candidate_memory_limit(plan.space.k));
@@ -169,14 +170,23 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
     effective.sample = std::max<std::uint64_t>(1, space_candidates / kEstimateSampleSize);
   }
   const ModuliSetList work = sample_work(std::move(*candidates), effective.sample);
+  const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s),
+                       [] { return stop_signal != 0; }};
+  // A computing rank of a cluster job needs the work list, a pool and a
+  // decider, nothing of the checkpoint or the outputs.
+  const bool computes_only = cluster != nullptr && !cluster->coordinates();
 
-  const std::string checkpoint_path = checkpoint_path_of(o);
+  const std::string checkpoint_path = computes_only ? std::string() : checkpoint_path_of(o);
   auto start = load_or_start(checkpoint_path, effective, work.size());
   if (!start) return std::move(start).take_error();
 
   auto pool = WorkerPool::start(o.threads != 0 ? o.threads : available_cpu_count());
   if (!pool) return std::move(pool).take_error();
   const Decider decider(effective);
+  if (computes_only) {
+    install_stop_handlers();
+    return cluster->compute(**pool, decider, work, job);
+  }
   ExplorationLedger ledger(work, start->tally);
   const std::uint64_t earlier_ms = start->elapsed_ms;
   const auto elapsed_ms = [&] {
@@ -190,6 +200,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   DriveHooks hooks;
   hooks.progress = &progress;
   hooks.stop_requested = [] { return stop_signal != 0; };
+  hooks.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
   if (o.action == CensusOptions::Action::Estimate) {
     seconds.assign(work.size(), 0.0);
     hooks.durations = &seconds;
@@ -200,12 +211,14 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   }
   install_stop_handlers();
   ProgressStage stage(progress, cat("k=", plan.space.k), work.size() - ledger.next());
-  auto end = drive_exploration(**pool, decider, work, ledger, hooks);
+  auto end = cluster != nullptr ? cluster->drive(**pool, decider, work, ledger, hooks, job)
+                                : drive_exploration(**pool, decider, work, ledger, hooks);
   stage.finish();
   if (!end) return std::move(end).take_error();
 
   const std::string simd = simd_level_name(detected_simd_level());
-  const std::size_t workers = (*pool)->worker_count();
+  const std::size_t workers =
+      cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
   if (*end == DriveEnd::Stopped) {
     if (checkpoint_path.empty()) {
       return fail(cat("stopped after ", ledger.next(), " of ", work.size(),
@@ -328,7 +341,7 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
 }
 
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            CensusProgress& progress) {
+                            CensusProgress& progress, ClusterRole* cluster) {
   auto options = parse_census_options(args);
   if (!options) return std::move(options).take_error();
   switch (options->action) {
@@ -342,22 +355,24 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
     case CensusOptions::Action::Estimate:
       break;
   }
-  return explore(*options, out, progress);
+  return explore(*options, out, progress, cluster);
 }
 
-int census_tool_main(int argc, char** argv) {
+int census_tool_main(int argc, char** argv, ClusterRole* cluster) {
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const bool silent = cluster != nullptr && !cluster->coordinates();
   CheckedOutputBuffer buffer(STDOUT_FILENO);
-  std::ostream out(&buffer);
+  std::ostream out(silent ? nullptr : &buffer);
   TerminalProgress terminal(STDERR_FILENO);
-  CensusProgress& progress = ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
-  Result<int> status = run_census_tool(args, out, progress);
+  CensusProgress& progress = !silent && ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
+  Result<int> status = run_census_tool(args, out, progress, cluster);
   progress.finished();
   out.flush();
   if (status && buffer.error_number() != 0) {
     status = fail(cat("cannot write the summary: ", os_error_description(buffer.error_number())));
   }
+  if (cluster != nullptr) status = cluster->conclude(std::move(status));
   if (status) return *status;
   (void)write_all(STDERR_FILENO, cat(kProgram, ": ", status.error(), "\n"));
   return kExitFailure;

@@ -13,6 +13,7 @@
 #include "base/result.h"
 #include "census/census_progress.h"
 #include "census/exploration.h"
+#include "census_tool/cluster_role.h"
 #include "census_tool/options.h"
 
 namespace tilvane {
@@ -45,12 +46,16 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
 
 // Runs the command line (arguments after the program name); the summary goes
 // to out. Returns the exit status for a run that got as far as deciding
-// (done, or incomplete), or the error text of a failure.
+// (done, or incomplete), or the error text of a failure. With a cluster role
+// the run is one process of a cluster job: rank 0 runs it as a single
+// process would, spreading the decisions over every rank; any other rank
+// only decides what rank 0 hands it and writes nothing.
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            CensusProgress& progress);
+                            CensusProgress& progress, ClusterRole* cluster = nullptr);
 
 // What main does: standard output checked, errors as "tilvane-census: {}" on
-// standard error with status 1, progress on a terminal.
-int census_tool_main(int argc, char** argv);
+// standard error with status 1, progress on a terminal. A rank other than
+// rank 0 of a cluster job writes no summary and shows no progress.
+int census_tool_main(int argc, char** argv, ClusterRole* cluster = nullptr);
 
 }  // namespace tilvane

@@ -19,7 +19,9 @@ enum class Key {
   MaxNodes,
   Sample,
   Covers,
-  Threads
+  Threads,
+  CheckpointInterval,
+  RankTimeout
 };
 
 struct ValueOption {
@@ -28,11 +30,22 @@ struct ValueOption {
 };
 
 constexpr ValueOption kValueOptions[] = {
-    {"--size", Key::Size},          {"--max-lcm", Key::MaxLcm}, {"--space", Key::Space},
-    {"--search", Key::Search},      {"--output", Key::Output},  {"--checkpoint", Key::Checkpoint},
-    {"--max-nodes", Key::MaxNodes}, {"--sample", Key::Sample},  {"--covers", Key::Covers},
+    {"--size", Key::Size},
+    {"--max-lcm", Key::MaxLcm},
+    {"--space", Key::Space},
+    {"--search", Key::Search},
+    {"--output", Key::Output},
+    {"--checkpoint", Key::Checkpoint},
+    {"--max-nodes", Key::MaxNodes},
+    {"--sample", Key::Sample},
+    {"--covers", Key::Covers},
     {"--threads", Key::Threads},
+    {"--checkpoint-interval", Key::CheckpointInterval},
+    {"--rank-timeout", Key::RankTimeout},
 };
+
+// Seconds beyond this would overflow the clocks that count them.
+constexpr std::uint64_t kLongestSeconds = 1'000'000'000;
 
 Result<std::uint64_t> positive_number(std::string_view option, std::string_view text) {
   const auto value = parse_unsigned_decimal(text);
@@ -84,6 +97,17 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
                             : option.key == Key::Checkpoint ? o.checkpoint
                                                             : o.covers;
       target = std::string(value);
+      return {};
+    }
+    case Key::CheckpointInterval:
+    case Key::RankTimeout: {
+      auto seconds = positive_number(option.name, value);
+      if (!seconds) return std::move(seconds).take_error();
+      if (*seconds > kLongestSeconds) {
+        return fail(cat("option ", option.name, " takes at most ", kLongestSeconds, " seconds"));
+      }
+      (option.key == Key::CheckpointInterval ? o.checkpoint_interval_s : o.rank_timeout_s) =
+          *seconds;
       return {};
     }
     case Key::MaxNodes:
@@ -164,7 +188,8 @@ std::string census_usage(std::string_view program) {
   return cat("usage: ", program,
              " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
              "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
-             "         [--covers DIR] [--threads N] [--json]\n"
+             "         [--covers DIR] [--threads N] [--checkpoint-interval SECONDS]\n"
+             "         [--rank-timeout SECONDS] [--json]\n"
              "   or: ",
              program,
              " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"

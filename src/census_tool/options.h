@@ -22,7 +22,9 @@ struct CensusOptions {
   std::string checkpoint;  // empty: OUTPUT.checkpoint when there is an output, else none
   std::string covers;      // empty: none
   bool json = false;
-  std::size_t threads = 0;  // 0: one per available CPU
+  std::size_t threads = 0;                   // 0: one per available CPU
+  std::uint64_t checkpoint_interval_s = 60;  // seconds between checkpoints
+  std::uint64_t rank_timeout_s = 120;        // cluster runs: silence that means a dead rank
 };
 
 // Reads the arguments after the program name. Fails with a one-line

@@ -1,0 +1,277 @@
+#include "census_tool/coordinator.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/text_format.h"
+#include "base/uint128.h"
+#include "engine/congruence.h"
+#include "engine/cover_check.h"
+#include "engine/period.h"
+
+namespace tilvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the serving loop shows progress, checks liveness and looks at
+// the checkpoint clock.
+constexpr std::chrono::milliseconds kLookInterval{100};
+
+std::string seconds_of(std::chrono::milliseconds span) {
+  const auto ms = static_cast<std::uint64_t>(span.count());
+  return ms % 1000 == 0 ? cat(ms / 1000, " s") : cat(ms / 1000, ".", (ms % 1000) / 100, " s");
+}
+
+std::string describe_plan(const ExplorationPlan& plan, std::uint64_t work_count) {
+  return cat(describe_space(plan.space), ", ", search_kind_name(plan.search), " search, budget ",
+             plan.max_nodes, ", sample ", plan.sample, ", ", work_count, " candidates");
+}
+
+// A covering choice that comes from another process is checked here before
+// it is recorded, so that no output ever holds a cover that does not cover.
+Status confirm_cover(std::span<const std::uint64_t> moduli,
+                     std::span<const std::uint64_t> residues) {
+  if (residues.size() != moduli.size()) {
+    return fail(cat(residues.size(), " residues for the ", moduli.size(), " moduli of ",
+                    render_set(moduli)));
+  }
+  std::vector<Congruence> congruences;
+  congruences.reserve(moduli.size());
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (residues[i] >= moduli[i]) {
+      return fail(
+          cat("residue ", residues[i], " for modulus ", moduli[i], " of ", render_set(moduli)));
+    }
+    congruences.push_back({moduli[i], residues[i]});
+  }
+  auto period = common_period(moduli);
+  if (!period) return std::move(period).take_error();
+  if (auto covered = verify_displayed_cover(congruences, *period); !covered) {
+    return fail(cat("cover of ", render_set(moduli), " fails the cover check: ", covered.error()));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::uint64_t chunk_size(std::uint64_t unassigned, std::uint64_t all_workers,
+                         std::uint64_t rank_workers, std::uint64_t max_per_worker) {
+  if (unassigned == 0) return 0;
+  const u128 share = static_cast<u128>(unassigned) * std::max<std::uint64_t>(rank_workers, 1) /
+                     (static_cast<u128>(std::max<std::uint64_t>(all_workers, 1)) * 4);
+  const u128 cap = static_cast<u128>(std::max<std::uint64_t>(max_per_worker, 1)) *
+                   std::max<std::uint64_t>(rank_workers, 1);
+  const u128 size = std::min({share, cap, static_cast<u128>(unassigned)});
+  return std::max<std::uint64_t>(static_cast<std::uint64_t>(size), 1);
+}
+
+Coordinator::Coordinator(const CoordinatorSettings& settings, std::span<const ModuliSet> work,
+                         ExplorationLedger& ledger, std::vector<double>* durations,
+                         Clock::time_point now)
+    : settings_(settings),
+      work_(work),
+      ledger_(ledger),
+      durations_(durations),
+      ranks_(settings.ranks),
+      cursor_(ledger.next()) {
+  for (Rank& rank : ranks_) rank.last_heard = now;
+}
+
+Status Coordinator::handle(int from, std::string_view text, Clock::time_point now,
+                           std::vector<Outgoing>& out) {
+  if (from < 0 || static_cast<std::size_t>(from) >= ranks_.size()) {
+    return fail(cat("message from rank ", from, ", which is not part of the job"));
+  }
+  Rank& rank = ranks_[static_cast<std::size_t>(from)];
+  rank.last_heard = now;
+  auto message = parse_rank_message(text);
+  if (!message) return fail(cat("message from rank ", from, " does not parse: ", message.error()));
+  return take(from, rank, std::move(*message), out);
+}
+
+Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<Outgoing>& out) {
+  if (auto* hello = std::get_if<HelloMessage>(&message)) {
+    if (rank.state != State::Unjoined) return fail(cat("rank ", from, " said hello twice"));
+    if (hello->plan != settings_.plan || hello->work_count != ledger_.count()) {
+      return fail(cat("rank ", from, " was started for another census (",
+                      describe_plan(hello->plan, hello->work_count), ") than rank 0 (",
+                      describe_plan(settings_.plan, ledger_.count()), ")"));
+    }
+    if (hello->workers == 0) return fail(cat("rank ", from, " has no worker threads"));
+    rank.workers = hello->workers;
+    workers_ += hello->workers;
+    ++joined_;
+    hand_out(from, rank, out);
+    return {};
+  }
+  if (auto* done = std::get_if<DoneMessage>(&message)) {
+    if (rank.state != State::Computing) {
+      return fail(cat("rank ", from, " sent outcomes without holding a chunk"));
+    }
+    if (auto taken = take_outcomes(from, rank, std::move(*done)); !taken) return taken;
+    ++results_received_;
+    rank.state = State::Waiting;
+    hand_out(from, rank, out);
+    return {};
+  }
+  if (std::holds_alternative<StopMessage>(message)) {
+    if (!stopping_) stop(out);
+    return {};
+  }
+  if (auto* failure = std::get_if<FailMessage>(&message)) {
+    return fail(cat("rank ", from, ": ", failure->text));
+  }
+  return {};  // a heartbeat: its arrival is all it says
+}
+
+// The outcomes must lie in the rank's chunk, each once; all of them unless
+// the job is stopping. The ledger refuses a second outcome for a position.
+Status Coordinator::take_outcomes(int from, Rank& rank, DoneMessage done) {
+  const std::uint64_t end = rank.begin + rank.count;
+  if (done.outcomes.size() > rank.count || (done.outcomes.size() < rank.count && !stopping_)) {
+    return fail(cat("rank ", from, " returned ", done.outcomes.size(),
+                    " outcomes for its chunk of ", rank.count, " candidates"));
+  }
+  for (PositionedOutcome& o : done.outcomes) {
+    if (o.position < rank.begin || o.position >= end) {
+      return fail(cat("rank ", from, " sent an outcome for candidate ", o.position,
+                      ", outside its chunk ", rank.begin, " to ", end - 1));
+    }
+    const ModuliSet& moduli = work_[o.position];
+    if (o.outcome.kind == CandidateKind::Irreducible) {
+      if (auto confirmed = confirm_cover(moduli, o.outcome.residues); !confirmed) {
+        return fail(cat("rank ", from, " sent a bad certificate: ", confirmed.error()));
+      }
+    }
+    if (durations_ != nullptr) {
+      (*durations_)[o.position] = static_cast<double>(o.microseconds) / 1e6;
+    }
+    if (auto recorded = ledger_.record(o.position, std::move(o.outcome)); !recorded) {
+      return fail(cat("rank ", from, ": ", recorded.error()));
+    }
+  }
+  return {};
+}
+
+// A rank that asks while work is left gets the next chunk; otherwise it
+// waits for the end of the job. Until every rank has said hello, the ranks
+// not yet heard from are counted with as many threads as the asking one, so
+// that the first ranks to start do not take the lion's share.
+void Coordinator::hand_out(int to, Rank& rank, std::vector<Outgoing>& out) {
+  if (stopping_ || cursor_ >= ledger_.count()) {
+    rank.state = State::Waiting;
+    return;
+  }
+  const std::uint64_t assumed_workers =
+      workers_ + static_cast<std::uint64_t>(ranks_.size() - joined_) * rank.workers;
+  const std::uint64_t size = chunk_size(ledger_.count() - cursor_, assumed_workers, rank.workers,
+                                        settings_.max_chunk_per_worker);
+  rank.state = State::Computing;
+  rank.begin = cursor_;
+  rank.count = size;
+  cursor_ += size;
+  out.push_back({to, render_coordinator_message(ChunkMessage{rank.begin, rank.count})});
+}
+
+Status Coordinator::check_liveness(Clock::time_point now) const {
+  for (std::size_t r = 0; r < ranks_.size(); ++r) {
+    const Rank& rank = ranks_[r];
+    if (rank.state == State::Waiting || now - rank.last_heard <= settings_.rank_timeout) continue;
+    const std::string silent = seconds_of(settings_.rank_timeout);
+    if (rank.state == State::Unjoined) {
+      return fail(cat("rank ", r, " has not said hello within ", silent, "; it is taken for dead"));
+    }
+    return fail(cat("rank ", r, " has sent nothing for ", silent, " while deciding candidates ",
+                    rank.begin, " to ", rank.begin + rank.count - 1, "; it is taken for dead"));
+  }
+  return {};
+}
+
+void Coordinator::stop(std::vector<Outgoing>& out) {
+  stopping_ = true;
+  for (std::size_t r = 0; r < ranks_.size(); ++r) {
+    if (ranks_[r].state == State::Computing) {
+      out.push_back({static_cast<int>(r), render_coordinator_message(HaltMessage{})});
+    }
+  }
+}
+
+bool Coordinator::settled() const {
+  if (joined_ != ranks_.size()) return false;
+  for (const Rank& rank : ranks_) {
+    if (rank.state != State::Waiting) return false;
+  }
+  return stopping_ || ledger_.complete();
+}
+
+std::vector<Outgoing> Coordinator::end(int status) const {
+  std::vector<Outgoing> texts;
+  for (std::size_t r = 0; r < ranks_.size(); ++r) {
+    texts.push_back({static_cast<int>(r), render_coordinator_message(EndMessage{status})});
+  }
+  return texts;
+}
+
+Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
+                                   const ExplorationLedger& ledger, const DriveHooks& hooks) {
+  const std::uint64_t first = ledger.next();
+  auto last_checkpoint = Clock::now();
+  auto last_look = last_checkpoint;
+  const auto save = [&]() -> Status {
+    if (!hooks.save_checkpoint) return {};
+    last_checkpoint = Clock::now();
+    return hooks.save_checkpoint(ledger.tally());
+  };
+  // The first failure is the one reported; the tally is saved on the way.
+  const auto failed = [&](Error error) {
+    (void)save();
+    return error;
+  };
+
+  std::vector<Outgoing> out;
+  PollBackoff backoff;
+  bool stop_saved = false;
+  for (;;) {
+    auto received = link.receive();
+    if (!received) return failed(std::move(received).take_error());
+    const auto now = Clock::now();
+    const bool arrived = received->has_value();
+    if (arrived) {
+      backoff.reset();
+      const Envelope& envelope = **received;
+      if (auto handled = coordinator.handle(envelope.from, envelope.text, now, out); !handled) {
+        return failed(std::move(handled).take_error());
+      }
+    }
+    if (!coordinator.stopping() && hooks.stop_requested && hooks.stop_requested()) {
+      coordinator.stop(out);
+    }
+    for (Outgoing& o : out) {
+      if (auto sent = link.send(o.to, std::move(o.text)); !sent) {
+        return failed(std::move(sent).take_error());
+      }
+    }
+    out.clear();
+    if (coordinator.stopping() && !stop_saved) {
+      stop_saved = true;
+      if (auto saved = save(); !saved) return std::move(saved).take_error();
+    }
+    if (coordinator.settled()) break;
+    if (now - last_look >= kLookInterval) {
+      last_look = now;
+      if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+      if (auto alive = coordinator.check_liveness(now); !alive) {
+        return failed(std::move(alive).take_error());
+      }
+      if (!coordinator.stopping() && now - last_checkpoint >= hooks.checkpoint_interval) {
+        if (auto saved = save(); !saved) return std::move(saved).take_error();
+      }
+    }
+    if (!arrived) backoff.sleep();
+  }
+  if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+  return ledger.complete() ? DriveEnd::Complete : DriveEnd::Stopped;
+}
+
+}  // namespace tilvane

@@ -1,0 +1,14 @@
+// tilvane-census on an MPI cluster. Built only when the project is
+// configured with TILVANE_MPI; only the tilvane-census executable links it.
+#pragma once
+
+namespace tilvane {
+
+// The entry point of an MPI build. A process started by an MPI launcher
+// (mpirun, or srun under Slurm) joins the job: with one rank it runs as a
+// single process would; with more, rank 0 coordinates and every rank decides
+// on its own threads. A process started any other way never initialises MPI
+// and runs exactly as the program built without it.
+int census_tool_mpi_main(int argc, char** argv);
+
+}  // namespace tilvane
