@@ -32,7 +32,8 @@ struct Sink {
 };
 
 struct ProgramOptions {
-  std::vector<std::string> args;  // after the program name
+  std::string binary = TILVANE_BINARY;  // the executable to run
+  std::vector<std::string> args;        // after the program name
   std::string program_name = "tilvane";
   std::string dir;  // runs there when not empty
   Sink out;
@@ -131,7 +132,7 @@ class ProgramRun {
           if (fd > STDERR_FILENO) ::close(fd);
         }
       }
-      ::execv(TILVANE_BINARY, argv.data());
+      ::execv(options.binary.c_str(), argv.data());
       ::_exit(127);
     }
     for (std::size_t i = 0; i < 2; ++i) {
@@ -148,6 +149,9 @@ class ProgramRun {
       ::close(sinks[1].child_fd);
     }
   }
+
+  // The program's process, for a signal.
+  pid_t pid() const { return pid_; }
 
   // Drains both streams together until the program ends.
   ProgramOutcome finish() {

@@ -1,0 +1,197 @@
+// tilvane-census as a user runs it: the shipped lists reproduced by both
+// searches, certificates that tilvane accepts, undecided candidates never
+// dropped, bad command lines refused before any work, and checkpoints that
+// resume to the same result or are refused.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "census/checkpoint.h"
+#include "census/exploration.h"
+#include "program_run.h"
+
+namespace tilvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProgramOptions;
+using testing::ProgramOutcome;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+ProgramOptions census_run(std::vector<std::string> args) {
+  ProgramOptions options = testing::with_args(std::move(args));
+  options.binary = TILVANE_CENSUS_BINARY;
+  options.program_name = "tilvane-census";
+  return options;
+}
+
+// A fresh folder per test, removed afterwards.
+class CensusTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("tilvane-census-test-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+const std::vector<std::string> kK8 = {"--size", "8",       "--max-lcm",
+                                      "128",    "--space", "common-multiples"};
+
+std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+TEST_F(CensusTool, BothSearchesWriteTheFixtureAndCertificatesTilvaneAccepts) {
+  const std::string fixture = read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k8_expected.txt");
+  for (const std::string search : {"decide", "exact"}) {
+    const ProgramOutcome run = testing::run_program(census_run(with(
+        kK8, {"--search", search, "--output", path(search + ".txt"), "--covers", path(search)})));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(path(search + ".txt")), fixture) << search;
+    EXPECT_NE(run.out.find("irreducible covering sets: 65\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("greatest reciprocal sum: 14/9\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("nodes: 32942353\n") != std::string::npos, search == "exact") << run.out;
+    EXPECT_FALSE(fs::exists(path(search + ".txt.checkpoint")));
+    std::size_t certificates = 0;
+    for (const auto& entry : fs::directory_iterator(path(search))) {
+      ++certificates;
+      const ProgramOutcome check = testing::run_program(testing::with_args({entry.path()}));
+      EXPECT_EQ(check.status, 0) << entry.path() << ": " << check.err;
+    }
+    EXPECT_EQ(certificates, 65u);
+  }
+}
+
+TEST_F(CensusTool, BadCommandLinesFailBeforeAnyWork) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{"--max-lcm", "64"}, "option --size is required"},
+      {{"--size", "0", "--max-lcm", "64"},
+       "option --size needs a positive whole number, not \"0\""},
+      {{"--size", "7", "--max-lcm", "1"}, "LCM bound must be at least 2"},
+      {{"--size=40", "--max-lcm=64"}, "size 40 exceeds the searches' limit of 32 moduli"},
+      {{"--size", "7", "--max-lcm", "64", "--space", "all"},
+       "option --space takes simpson or common-multiples, not \"all\""},
+      {{"--size", "7", "--max-lcm", "64", "--frobnicate"}, "unknown option \"--frobnicate\""},
+      {{"--size", "7", "--max-lcm"}, "option --max-lcm needs a value"},
+      {{"--estimate", "--size", "7", "--max-lcm", "64", "--output", "x"},
+       "--estimate writes nothing: it takes no --output, --covers or --checkpoint"},
+  };
+  for (const Case& c : cases) {
+    const ProgramOutcome run = testing::run_program(census_run(c.args));
+    EXPECT_EQ(run.status, 1) << c.error;
+    EXPECT_EQ(run.err, "tilvane-census: " + c.error + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST_F(CensusTool, CandidatesOutOfBudgetAreListedAndTheRunIsIncomplete) {
+  const ProgramOutcome run = testing::run_program(
+      census_run({"--size", "7", "--max-lcm", "64", "--space", "common-multiples", "--max-nodes",
+                  "2", "--output", path("k7.txt")}));
+  EXPECT_EQ(run.status, 2) << run.err;
+  const std::string undecided = read_file(path("k7.txt.undecided"));
+  EXPECT_FALSE(undecided.empty());
+  EXPECT_NE(run.out.find("undecided list: " + path("k7.txt.undecided")), std::string::npos)
+      << run.out;
+}
+
+// A checkpoint holding the first half of the k = 8 work, decided in the
+// test itself, resumes to the whole list and the whole node total, so
+// nothing is lost or counted twice.
+TEST_F(CensusTool, ResumesFromACheckpointAndRefusesAnotherRunsOrADamagedOne) {
+  const ExplorationPlan plan{{SpaceKind::CommonMultiples, 8, 128}, SearchKind::Exact, 0, 1};
+  auto work = enumerate_space(plan.space, 1'000'000);
+  ASSERT_TRUE(work);
+  const Decider decider(plan);
+  ExplorationLedger ledger(*work, {});
+  for (std::size_t i = 0; i < work->size() / 2; ++i) {
+    auto outcome = decider.decide((*work)[i]);
+    ASSERT_TRUE(outcome);
+    ASSERT_TRUE(ledger.record(i, std::move(*outcome)));
+  }
+  Checkpoint checkpoint{TILVANE_VERSION, plan, work->size(), ledger.tally(), 0};
+  const std::string text = render_checkpoint(checkpoint);
+  const std::vector<std::string> args =
+      with(kK8, {"--search", "exact", "--output", path("k8.txt")});
+
+  checkpoint.plan.max_nodes = 1000;
+  write_file(path("k8.txt.checkpoint"), render_checkpoint(checkpoint));
+  ProgramOutcome run = testing::run_program(census_run(args));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("checkpoint belongs to another run"), std::string::npos) << run.err;
+
+  write_file(path("k8.txt.checkpoint"), text.substr(0, text.size() - 2));
+  run = testing::run_program(census_run(args));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("checkpoint is damaged"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(path("k8.txt")));
+
+  write_file(path("k8.txt.checkpoint"), text);
+  run = testing::run_program(census_run(args));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(read_file(path("k8.txt")),
+            read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k8_expected.txt"));
+  EXPECT_NE(run.out.find("nodes: 32942353\n"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(path("k8.txt.checkpoint")));
+}
+
+// SIGTERM stops the run with a checkpoint and status 2; the same command
+// then finishes the list. The signal comes once the first checkpoint is on
+// disk, so the run is surely under way.
+using HeavyCensusTool = CensusTool;
+
+TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
+  const std::vector<std::string> args = {
+      "--size", "10", "--max-lcm", "512", "--output", path("k10.txt"), "--checkpoint-interval",
+      "1"};
+  testing::ProgramRun running(census_run(args));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(path("k10.txt.checkpoint")) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(running.pid(), SIGTERM);
+  const ProgramOutcome stopped = running.finish();
+  ASSERT_EQ(stopped.status, 2) << stopped.err;
+  EXPECT_NE(stopped.out.find("checkpoint written to"), std::string::npos) << stopped.out;
+  ASSERT_TRUE(fs::exists(path("k10.txt.checkpoint")));
+  EXPECT_FALSE(fs::exists(path("k10.txt")));
+
+  const ProgramOutcome resumed = testing::run_program(census_run(args));
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_EQ(read_file(path("k10.txt")),
+            read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k10_expected.txt"));
+  EXPECT_NE(resumed.out.find("irreducible covering sets: 2102\n"), std::string::npos)
+      << resumed.out;
+}
+
+}  // namespace
+}  // namespace tilvane
