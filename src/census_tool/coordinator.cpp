@@ -125,25 +125,28 @@ Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<
   return {};  // a heartbeat: its arrival is all it says
 }
 
-// The outcomes must lie in the rank's chunk, each once; all of them unless
-// the job is stopping. The ledger refuses a second outcome for a position.
+// The outcomes must lie in the rank's chunk, each once (the ledger refuses a
+// second outcome for a position), and carry covers that cover; all of the
+// chunk's outcomes must come unless the job is stopping. The whole message
+// is checked before any of it is recorded.
 Status Coordinator::take_outcomes(int from, Rank& rank, DoneMessage done) {
   const std::uint64_t end = rank.begin + rank.count;
+  for (const PositionedOutcome& o : done.outcomes) {
+    if (o.position < rank.begin || o.position >= end) {
+      return fail(cat("rank ", from, " sent an outcome for candidate ", o.position,
+                      ", outside its chunk ", rank.begin, " to ", end - 1));
+    }
+    if (o.outcome.kind == CandidateKind::Irreducible) {
+      if (auto confirmed = confirm_cover(work_[o.position], o.outcome.residues); !confirmed) {
+        return fail(cat("rank ", from, " sent a bad certificate: ", confirmed.error()));
+      }
+    }
+  }
   if (done.outcomes.size() > rank.count || (done.outcomes.size() < rank.count && !stopping_)) {
     return fail(cat("rank ", from, " returned ", done.outcomes.size(),
                     " outcomes for its chunk of ", rank.count, " candidates"));
   }
   for (PositionedOutcome& o : done.outcomes) {
-    if (o.position < rank.begin || o.position >= end) {
-      return fail(cat("rank ", from, " sent an outcome for candidate ", o.position,
-                      ", outside its chunk ", rank.begin, " to ", end - 1));
-    }
-    const ModuliSet& moduli = work_[o.position];
-    if (o.outcome.kind == CandidateKind::Irreducible) {
-      if (auto confirmed = confirm_cover(moduli, o.outcome.residues); !confirmed) {
-        return fail(cat("rank ", from, " sent a bad certificate: ", confirmed.error()));
-      }
-    }
     if (durations_ != nullptr) {
       (*durations_)[o.position] = static_cast<double>(o.microseconds) / 1e6;
     }
