@@ -40,15 +40,6 @@ TEST(Combinations, ListsEverySubsetOfTheRangeInLexicographicOrder) {
   EXPECT_EQ(combinations(2, 5).back(), (ModuliSet{4, 5}));
 }
 
-TEST(Combinations, SmallCensusSpacesHaveTheirKnownSizes) {
-  const std::size_t expected[] = {0, 0, 1, 35, 3003, 736281};
-  for (std::size_t k = 1; k <= 6; ++k) {
-    const ModuliSetList sets = combinations(k, std::uint64_t{1} << (k - 1));
-    EXPECT_EQ(sets.size(), expected[k - 1]) << "k=" << k;
-    for (std::size_t i = 1; i < sets.size(); ++i) ASSERT_LT(sets[i - 1], sets[i]);
-  }
-}
-
 TEST(CombinationsFrom, KeepsThePoolOrder) {
   const ModuliSet pool = {2, 3, 4, 6, 12};
   EXPECT_EQ(
@@ -89,11 +80,10 @@ TEST(CommonMultiples, EqualTheListOfTheDefiningConstruction) {
   }
 }
 
-TEST(CommonMultiples, CensusSpacesHaveTheirFixedSizes) {
-  EXPECT_EQ(candidates_via_common_multiples(7, 64).size(), 378u);
-  EXPECT_EQ(candidates_via_common_multiples(8, 128).size(), 7443u);
+// The sizes of the census spaces are bound to the census table by its own
+// test; here the order and the bound of the largest.
+TEST(CommonMultiples, CensusSpaceForNineIsSortedWithinItsBound) {
   const ModuliSetList nines = candidates_via_common_multiples(9, 256);
-  EXPECT_EQ(nines.size(), 159225u);
   for (std::size_t i = 1; i < nines.size(); ++i) ASSERT_LT(nines[i - 1], nines[i]);
   for (const ModuliSet& set : nines) {
     std::uint64_t lcm = 1;
