@@ -1,0 +1,326 @@
+// The decision search against the node-exact searches: the same outcome on
+// every common-multiple candidate of k = 7 and 8 and their deletions, on
+// sets with periods beyond 1024 and 2048, with every technique switched off
+// in turn, on every instruction-set level; every cover it reports passes the
+// cover check; its irreducibility verdicts match the census decision; and
+// the prime-power reductions on sets worked out by hand.
+#include "engine/decision_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "base/text_format.h"
+#include "census/common_multiples.h"
+#include "engine/congruence.h"
+#include "engine/cover_check.h"
+#include "engine/decision_memo.h"
+#include "engine/fast_search.h"
+#include "engine/irreducibility.h"
+#include "engine/period.h"
+#include "engine/prime_power.h"
+#include "engine/residue_search.h"
+#include "engine/simd_level.h"
+
+namespace tilvane {
+namespace {
+
+using Moduli = std::vector<std::uint64_t>;
+constexpr std::uint64_t kNoBudget = UINT64_MAX;
+
+std::vector<SimdLevel> supported_levels() {
+  std::vector<SimdLevel> levels;
+  for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
+    if (simd_level_supported(level)) levels.push_back(level);
+  }
+  return levels;
+}
+
+Moduli without(const Moduli& moduli, std::size_t skip) {
+  Moduli out;
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (i != skip) out.push_back(moduli[i]);
+  }
+  return out;
+}
+
+// Each set followed by its one-modulus deletions.
+std::vector<Moduli> with_deletions(const std::vector<Moduli>& sets) {
+  std::vector<Moduli> out;
+  for (const Moduli& set : sets) {
+    out.push_back(set);
+    for (std::size_t i = 0; i < set.size(); ++i) out.push_back(without(set, i));
+  }
+  return out;
+}
+
+void expect_covers(const Moduli& moduli, const std::vector<std::uint64_t>& residues) {
+  ASSERT_EQ(residues.size(), moduli.size());
+  std::vector<Congruence> cover;
+  for (std::size_t i = 0; i < moduli.size(); ++i) cover.push_back({moduli[i], residues[i]});
+  EXPECT_TRUE(verify_displayed_cover(cover, *common_period(moduli)).ok());
+}
+
+// Decides every set with a shared memo on every level (and with the options
+// given) and compares the outcome with the expected one.
+void expect_same_outcomes(const std::vector<Moduli>& sets, const std::vector<SearchOutcome>& expected,
+                          const DecisionOptions& options = {}) {
+  for (SimdLevel level : supported_levels()) {
+    DecisionMemo memo;
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      auto d = decide_cover(sets[i], kNoBudget, &memo, level, options);
+      ASSERT_TRUE(d.ok()) << d.error();
+      ASSERT_EQ(d->outcome, expected[i]) << render_set(sets[i]) << " at " << simd_level_name(level);
+      if (d->outcome == SearchOutcome::Found) expect_covers(sets[i], d->residues);
+    }
+  }
+}
+
+std::vector<SearchOutcome> literal_outcomes(const std::vector<Moduli>& sets) {
+  std::vector<SearchOutcome> out;
+  for (const Moduli& set : sets) out.push_back(find_cover_literal(set, kNoBudget)->outcome);
+  return out;
+}
+
+// k moduli drawn from the divisors of bases with many divisors, periods from
+// 1440 to 10080, reciprocals summing to at least 1, with their deletions.
+std::vector<Moduli> large_period_sets(std::size_t count) {
+  const Moduli bases = {1440, 2016, 2520, 3072, 4320, 5040, 6144, 10080};
+  std::uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33;
+  };
+  std::vector<Moduli> sets;
+  while (sets.size() < count) {
+    const std::uint64_t base = bases[sets.size() % bases.size()];
+    Moduli pool;
+    for (std::uint64_t d = 2; d <= base; ++d) {
+      if (base % d == 0) pool.push_back(d);
+    }
+    const std::size_t k = 6 + next() % 5;
+    for (std::size_t i = 0; i < k; ++i) std::swap(pool[i], pool[i + next() % (pool.size() - i)]);
+    Moduli set(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(k));
+    std::sort(set.begin(), set.end());
+    const std::uint64_t lcm = *common_period(set);
+    std::uint64_t sum = 0;
+    for (std::uint64_t m : set) sum += lcm / m;
+    if (sum >= lcm && lcm > 1024) sets.push_back(set);
+  }
+  return with_deletions(sets);
+}
+
+TEST(DecisionSearch, AgreesWithTheLiteralSearchOnEveryK7CandidateAndDeletion) {
+  const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
+  expect_same_outcomes(sets, literal_outcomes(sets));
+}
+
+// Random sets of large period, searched with and without the reductions
+// (which decide most of them alone). The literal search costs a pass over
+// the period per node, so the node-exact search (bound to it by its own
+// tests) answers here; sets it cannot finish within its budget are skipped.
+TEST(DecisionSearch, AgreesWithTheExactSearchOnPeriodsBeyond1024And2048) {
+  std::vector<Moduli> sets;
+  std::vector<SearchOutcome> expected;
+  for (const Moduli& set : large_period_sets(24)) {
+    const SearchOutcome outcome = find_cover(set, 2000000)->outcome;
+    if (outcome == SearchOutcome::BudgetExceeded) continue;
+    sets.push_back(set);
+    expected.push_back(outcome);
+  }
+  ASSERT_GT(sets.size(), 150U);
+  DecisionOptions plain;
+  plain.reduce = false;
+  expect_same_outcomes(sets, expected);
+  expect_same_outcomes(sets, expected, plain);
+}
+
+// Covering sets built by splitting a class of a covering set with a
+// covering: {2, 3, 4, 6, 12} covers, so the class of 12 is covered by the
+// classes of 24, 36, 48, 72 and 144 within it, and so on; and Erdős's
+// covering of period 120 with its class of 120 split the same way.
+TEST(DecisionSearch, FindsCoversOfPeriods1440To20736) {
+  const std::vector<Moduli> sets = {
+      {2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 24, 30, 40, 60, 240, 360, 480, 720, 1440},
+      {2, 3, 4, 6, 24, 36, 48, 72, 288, 432, 576, 864, 1728},
+      {2, 3, 4, 6, 24, 36, 48, 72, 288, 432, 576, 864, 3456, 5184, 6912, 10368, 20736},
+  };
+  DecisionOptions plain;
+  plain.reduce = false;
+  expect_same_outcomes(sets, std::vector<SearchOutcome>(sets.size(), SearchOutcome::Found));
+  expect_same_outcomes(sets, std::vector<SearchOutcome>(sets.size(), SearchOutcome::Found), plain);
+}
+
+TEST(DecisionSearch, EveryTechniqueCanBeSwitchedOffWithoutChangingTheAnswer) {
+  const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
+  const std::vector<SearchOutcome> expected = literal_outcomes(sets);
+  std::vector<DecisionOptions> variants(9);
+  variants[0].reduce = false;
+  variants[1].merge = false;
+  variants[2].reduce_in_search = false;
+  variants[3].project = false;
+  variants[4].bound = false;
+  variants[5].fail_first = false;
+  variants[6].bound = variants[6].fail_first = false;
+  variants[7].heavy_min = 2;  // every node heavy
+  variants[8] = {false, false, false, false, false, false, 2, 1, 0};
+  for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
+}
+
+// The node-exact search is bound to the literal one by its own tests; here
+// it stands in for it on the larger space.
+TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) {
+  const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(8, 128));
+  std::vector<SearchOutcome> expected;
+  for (const Moduli& set : sets) expected.push_back(find_cover(set, kNoBudget)->outcome);
+  expect_same_outcomes(sets, expected);
+}
+
+TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
+  for (std::size_t k : {7, 8}) {
+    DecisionMemo memo;
+    for (const Moduli& set : candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1))) {
+      const auto exact = decide_irreducible_moduli(set, kNoBudget);
+      const auto fast = decide_irreducible_fast(set, kNoBudget, &memo);
+      ASSERT_TRUE(fast.ok()) << fast.error();
+      const bool covers = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
+      const Verdict expected = exact->irreducible ? Verdict::Irreducible
+                               : covers           ? Verdict::Reducible
+                                                  : Verdict::NotCovering;
+      ASSERT_EQ(fast->verdict, expected) << render_set(set);
+      if (fast->verdict == Verdict::Irreducible) expect_covers(set, fast->residues);
+    }
+  }
+}
+
+TEST(DecisionSearch, AMemoSharedByThreadsLeavesEveryAnswerUnchanged) {
+  const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
+  const std::vector<SearchOutcome> expected = literal_outcomes(sets);
+  for (std::size_t budget : {std::size_t{1} << 20, std::size_t{2048}}) {
+    DecisionMemo memo(budget);
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (std::size_t t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (std::size_t i = t; i < sets.size() + t; ++i) {
+          const std::size_t n = i % sets.size();
+          if (decide_cover(sets[n], kNoBudget, &memo)->outcome != expected[n]) ++wrong[t];
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(std::accumulate(wrong.begin(), wrong.end(), 0), 0);
+    EXPECT_LE(memo.bytes_used(), budget);
+  }
+}
+
+TEST(DecisionSearch, AnExhaustedBudgetIsReportedNeverGuessed) {
+  // An irreducible covering set of 10 moduli that needs a search of a few nodes.
+  const Moduli set = {2, 3, 4, 9, 16, 18, 24, 48, 72, 144};
+  const auto full = decide_cover(set, kNoBudget);
+  ASSERT_EQ(full->outcome, SearchOutcome::Found);
+  ASSERT_GT(full->nodes, 2U);
+  for (std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{1}, full->nodes - 1}) {
+    const auto cut = decide_cover(set, budget);
+    EXPECT_EQ(cut->outcome, SearchOutcome::BudgetExceeded) << budget;
+    EXPECT_LE(cut->nodes, budget);
+  }
+  EXPECT_EQ(decide_cover(set, full->nodes)->outcome, SearchOutcome::Found);
+
+  const auto exact = decide_irreducible_fast(set, kNoBudget);
+  ASSERT_NE(exact->verdict, Verdict::Undecided);
+  EXPECT_EQ(decide_irreducible_fast(set, 1)->verdict,
+            exact->verdict == Verdict::Reducible ? Verdict::Reducible : Verdict::Undecided);
+}
+
+TEST(DecisionSearch, PeriodFailuresCarryTheCommonPeriodTexts) {
+  const std::vector<Moduli> sets = {
+      {2, 3, 6, 9999991, 9999973},                       // period beyond the limit
+      {2, 3, 6, 4294967291, 4294967279, 4294967231},     // LCM overflow
+  };
+  for (const Moduli& set : sets) {
+    const auto d = decide_cover(set, kNoBudget);
+    ASSERT_FALSE(d.ok());
+    EXPECT_EQ(d.error(), common_period(set).error());
+  }
+  // Reciprocals below 1 end before the period is looked at, as in find_cover.
+  EXPECT_EQ(decide_cover(Moduli{9999991, 9999973}, kNoBudget)->outcome, SearchOutcome::NotFound);
+  EXPECT_EQ(decide_cover(Moduli{}, kNoBudget)->outcome, SearchOutcome::NotFound);
+}
+
+TEST(DecisionPrimePower, ReducibleSetsWorkedOutByHand) {
+  struct Case {
+    Moduli moduli;
+    bool reducible;
+  };
+  const std::vector<Case> cases = {
+      {{2, 3, 4, 6, 12}, false},         // 2^2: {4, 12}; 3: {3, 6, 12}
+      {{2, 4, 8}, true},                 // 2^3: {8} alone
+      {{2, 3, 6}, true},                 // 3: {3, 6}, fewer than 3
+      {{5}, true},
+      {{2, 3, 4, 6, 8, 12, 24}, false},  // 2^3: {8, 24}; 3: four moduli
+      {{2, 3, 5, 6, 10, 15, 30}, true},  // 5: {5, 10, 15, 30} but only 4 < 5
+      {{2, 3, 4, 5, 6, 10, 12, 15, 20, 30, 60}, false},
+      {{}, false},
+      {{9999991, 9999973}, false},       // period beyond the limit: not examined
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(prime_power_reducible(c.moduli), c.reducible) << render_set(c.moduli);
+  }
+}
+
+// The reductions never change the answer: the node-exact search decides
+// random divisor sets and what the reductions leave of them alike.
+TEST(DecisionPrimePower, ReductionsNeverChangeTheNodeExactAnswer) {
+  std::uint64_t state = 99;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33;
+  };
+  const Moduli bases = {48, 60, 72, 90, 120, 144, 180, 240, 288, 360};
+  std::size_t reduced = 0;
+  for (std::size_t n = 0; n < 1500; ++n) {
+    const std::uint64_t base = bases[n % bases.size()];
+    Moduli pool;
+    for (std::uint64_t d = 2; d <= base; ++d) {
+      if (base % d == 0) pool.push_back(d);
+    }
+    const std::size_t k = std::min<std::size_t>(pool.size(), 4 + next() % 7);
+    for (std::size_t i = 0; i < k; ++i) std::swap(pool[i], pool[i + next() % (pool.size() - i)]);
+    Moduli set(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(k));
+    const PrimePowerReduction r = reduce_prime_powers(set, *common_period(set), true);
+    Moduli rest;
+    for (std::size_t i = 0; i < r.items.size(); ++i) {
+      if (r.active[i] != 0) rest.push_back(r.items[i]);
+    }
+    if (rest.size() != set.size()) ++reduced;
+    const bool covers = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
+    const bool rest_covers =
+        r.period == 1 ? !rest.empty() : find_cover(rest, kNoBudget)->outcome == SearchOutcome::Found;
+    ASSERT_EQ(covers, rest_covers) << render_set(set) << " -> " << render_set(rest);
+  }
+  EXPECT_GT(reduced, 500U);
+}
+
+TEST(DecisionPrimePower, MergingPGroupsKeepsTheAnswerAndRebuildsCoveringResidues) {
+  // {4, 12} merge into 6, then {3, 6, 6} into 2, then {2, 2} into 1: the set
+  // is decided without a search, and the residues rebuilt from the merges
+  // cover.
+  const Moduli set = {2, 3, 4, 6, 12};
+  const PrimePowerReduction r = reduce_prime_powers(set, 12, true);
+  EXPECT_EQ(r.period, 1U);
+  EXPECT_EQ(r.merges.size(), 3U);
+  const auto d = decide_cover(set, 0);
+  ASSERT_EQ(d->outcome, SearchOutcome::Found);
+  EXPECT_EQ(d->nodes, 0U);
+  expect_covers(set, d->residues);
+  // Without 2 the reductions leave nothing that could cover.
+  EXPECT_EQ(decide_cover(Moduli{3, 4, 6, 12}, 0)->outcome, SearchOutcome::NotFound);
+}
+
+}  // namespace
+}  // namespace tilvane
