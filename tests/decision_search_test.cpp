@@ -181,7 +181,7 @@ TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) 
 }
 
 TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
-  for (std::size_t k : {7, 8}) {
+  for (std::size_t k : {std::size_t{7}, std::size_t{8}}) {
     DecisionMemo memo;
     for (const Moduli& set : candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1))) {
       const auto exact = decide_irreducible_moduli(set, kNoBudget);
