@@ -178,8 +178,10 @@ Result<std::vector<int>> MpiRole::agree(bool ready) {
 // Rank 0's own threads compute as computing rank 0, on a thread that talks
 // to the coordinator through an in-process hub; the main thread serves the
 // coordinator and is the only one that calls MPI. Once the job settles the
-// computing thread is ended, since its pool and work list belong to the
-// caller; on a failure it is left behind, because the job is aborted.
+// computing thread is ended, since its pool, decider and work list belong to
+// the caller. On a failure the hub is closed, which makes the computing
+// thread start no further candidate, and it is joined for the same reason
+// before the failure goes up (the job is aborted after it is reported).
 Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
                                 std::span<const ModuliSet> work, ExplorationLedger& ledger,
                                 const DriveHooks& hooks, const ClusterJob& job) {
@@ -212,6 +214,7 @@ Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
   auto end = serve_exploration(link, *coordinator_, ledger, hooks);
   if (!end) {
     hub_->close();
+    local_.join();
     return end;
   }
   (void)hub_->coordinator_link().send(0, render_coordinator_message(EndMessage{0}));
