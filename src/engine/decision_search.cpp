@@ -340,9 +340,13 @@ class DecisionDfs {
     for (std::uint64_t m : more) put(m, 4);
     const std::size_t words = words_for(period);
     for (std::size_t w = 0; w < words; ++w) put(bits[w], 8);
+    // Mixed eight bytes at a time (the tail zero-padded).
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-    for (std::size_t i = 8; i < key.size(); ++i) {
-      h = (h ^ static_cast<unsigned char>(key[i])) * 0x100000001b3ULL;
+    for (std::size_t i = 8; i < key.size(); i += 8) {
+      std::uint64_t v = 0;
+      std::memcpy(&v, key.data() + i, std::min<std::size_t>(8, key.size() - i));
+      h = (h ^ v) * 0xff51afd7ed558ccdULL;
+      h ^= h >> 32;
     }
     h ^= h >> 29;
     h *= 0xbf58476d1ce4e5b9ULL;
