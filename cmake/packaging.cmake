@@ -53,13 +53,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "tilvane developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The program links only the C and C++ runtime libraries; dpkg-shlibdeps
-# names their packages and versions when it is present.
+# The programs link the C and C++ runtime libraries, and tilvane-census
+# Open MPI's when built with TILVANE_MPI; dpkg-shlibdeps names their
+# packages and versions when it is present.
 find_program(TILVANE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TILVANE_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  if(TILVANE_MPI)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libopenmpi3")
+  endif()
 endif()
 
 include(CPack)

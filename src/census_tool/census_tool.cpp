@@ -46,7 +46,7 @@ extern "C" void on_stop_signal(int signal) { stop_signal = signal; }
 void install_stop_handlers() {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
@@ -170,7 +170,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
     effective.sample = std::max<std::uint64_t>(1, space_candidates / kEstimateSampleSize);
   }
   const ModuliSetList work = sample_work(std::move(*candidates), effective.sample);
-  const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s),
+  const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
                        [] { return stop_signal != 0; }};
   // A computing rank of a cluster job needs the work list, a pool and a
   // decider, nothing of the checkpoint or the outputs.

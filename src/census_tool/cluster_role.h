@@ -23,6 +23,8 @@ struct ClusterJob {
   // Rank 0 takes a rank that owes it a message and has been silent this
   // long for dead; the ranks send heartbeats well within it.
   std::chrono::milliseconds rank_timeout{120000};
+  // The most candidates a chunk holds per worker thread of its rank.
+  std::uint64_t chunk_limit = 64;
   // True once this process was asked to stop (SIGINT, SIGTERM).
   std::function<bool()> stop_requested;
 };

@@ -198,9 +198,10 @@ Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
   phase_ = Phase::Running;
 
   hub_ = std::make_unique<LocalHub>(1);
-  coordinator_ = std::make_unique<Coordinator>(
-      CoordinatorSettings{job.plan, static_cast<std::size_t>(size_), job.rank_timeout}, work,
-      ledger, hooks.durations, Coordinator::Clock::now());
+  coordinator_ =
+      std::make_unique<Coordinator>(CoordinatorSettings{job.plan, static_cast<std::size_t>(size_),
+                                                        job.rank_timeout, job.chunk_limit},
+                                    work, ledger, hooks.durations, Coordinator::Clock::now());
   const RankWorkerSettings local{job.plan, heartbeat_of(job.rank_timeout), {}};
   try {
     local_ = std::thread([this, &pool, &decider, work, local] {

@@ -21,7 +21,8 @@ enum class Key {
   Covers,
   Threads,
   CheckpointInterval,
-  RankTimeout
+  RankTimeout,
+  ChunkLimit
 };
 
 struct ValueOption {
@@ -42,6 +43,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--threads", Key::Threads},
     {"--checkpoint-interval", Key::CheckpointInterval},
     {"--rank-timeout", Key::RankTimeout},
+    {"--chunk-limit", Key::ChunkLimit},
 };
 
 // Seconds beyond this would overflow the clocks that count them.
@@ -108,6 +110,12 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
       }
       (option.key == Key::CheckpointInterval ? o.checkpoint_interval_s : o.rank_timeout_s) =
           *seconds;
+      return {};
+    }
+    case Key::ChunkLimit: {
+      auto limit = positive_number(option.name, value);
+      if (!limit) return std::move(limit).take_error();
+      o.chunk_limit = *limit;
       return {};
     }
     case Key::MaxNodes:
@@ -189,7 +197,7 @@ std::string census_usage(std::string_view program) {
              " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
              "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
              "         [--covers DIR] [--threads N] [--checkpoint-interval SECONDS]\n"
-             "         [--rank-timeout SECONDS] [--json]\n"
+             "         [--rank-timeout SECONDS] [--chunk-limit N] [--json]\n"
              "   or: ",
              program,
              " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"
