@@ -294,8 +294,6 @@ int census_tool_mpi_main(int argc, char** argv) {
       (void)write_all(STDERR_FILENO,
                       "tilvane-census: the MPI library cannot serve a threaded process\n");
     }
-  } else if (size == 1) {
-    code = census_tool_main(argc, argv);
   } else {
     MpiRole role(rank, size);
     code = census_tool_main(argc, argv, &role);

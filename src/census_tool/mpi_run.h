@@ -5,10 +5,10 @@
 namespace tilvane {
 
 // The entry point of an MPI build. A process started by an MPI launcher
-// (mpirun, or srun under Slurm) joins the job: with one rank it runs as a
-// single process would; with more, rank 0 coordinates and every rank decides
-// on its own threads. A process started any other way never initialises MPI
-// and runs exactly as the program built without it.
+// (mpirun, or srun under Slurm) joins the job: rank 0 coordinates and every
+// rank, rank 0 included, decides on its own threads (a job of one rank is
+// rank 0 alone). A process started any other way never initialises MPI and
+// runs exactly as the program built without it.
 int census_tool_mpi_main(int argc, char** argv);
 
 }  // namespace tilvane
