@@ -131,7 +131,7 @@ cmp "$fixtures/k10_expected.txt" "$out" || fail "resumed list differs from the f
 step "a rank that hangs is named by rank 0; two ranks resume"
 out="$work/hang.txt"
 start hang -np 3 "$census" "${k10[@]}" --output "$out" --threads 1 --checkpoint-interval 1 \
-  --rank-timeout 2
+  --rank-timeout 5
 wait_for "$out.checkpoint"
 hung="$(rank_pids "$mpirun_pid" 2)"
 [ -n "$hung" ] || fail "rank 2 not found"
@@ -139,7 +139,7 @@ kill -STOP "$hung"
 finish
 kill -KILL "$hung" 2>/dev/null || true
 [ "$status" != 0 ] || fail "job with a hung rank succeeded"
-grep -q "^tilvane-census: rank 2 has sent nothing for 2 s while deciding candidates" \
+grep -q "^tilvane-census: rank 2 has sent nothing for 5 s while deciding candidates" \
   "$work/hang.err" || fail "the hung rank is not named"
 mpi -np 2 "$census" "${k10[@]}" --output "$out" > "$work/hang2.out" || fail "resume after a hang"
 cmp "$fixtures/k10_expected.txt" "$out" || fail "resumed list differs from the fixture"
