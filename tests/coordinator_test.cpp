@@ -17,6 +17,7 @@
 #include "census/worker_pool.h"
 #include "census_tool/chunk_messages.h"
 #include "census_tool/message_link.h"
+#include "census_tool/options.h"
 #include "census_tool/rank_worker.h"
 
 namespace tilvane {
@@ -370,6 +371,35 @@ TEST(ClusterRun, AFailedRankEndsTheServingWithItsErrorAndTheTallySaved) {
   EXPECT_EQ(end.error(),
             "message from rank 1 does not parse: line 2: not a plain decimal number: \"zero\"");
   EXPECT_EQ(saves, 1);
+}
+
+TEST(ClusterOptions, IntervalsTimeoutsAndChunkLimitsArePositiveAndBounded) {
+  const auto parse = [](std::vector<std::string_view> extra) {
+    std::vector<std::string_view> args = {"--size", "8", "--max-lcm", "128"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return parse_census_options(args);
+  };
+  auto defaults = parse({});
+  ASSERT_TRUE(defaults);
+  EXPECT_EQ(defaults->checkpoint_interval_s, 60u);
+  EXPECT_EQ(defaults->rank_timeout_s, 120u);
+  EXPECT_EQ(defaults->chunk_limit, 64u);
+  auto given = parse({"--checkpoint-interval", "1", "--rank-timeout=5", "--chunk-limit", "1"});
+  ASSERT_TRUE(given) << given.error();
+  EXPECT_EQ(given->checkpoint_interval_s, 1u);
+  EXPECT_EQ(given->rank_timeout_s, 5u);
+  EXPECT_EQ(given->chunk_limit, 1u);
+  const std::vector<std::pair<std::vector<std::string_view>, std::string>> refused = {
+      {{"--checkpoint-interval", "0"}, "option --checkpoint-interval needs a positive whole"},
+      {{"--rank-timeout", "1000000001"}, "option --rank-timeout takes at most 1000000000 seconds"},
+      {{"--chunk-limit", "-1"}, "option --chunk-limit needs a positive whole number"},
+      {{"--chunk-limit"}, "option --chunk-limit needs a value"},
+  };
+  for (const auto& [extra, error] : refused) {
+    auto parsed = parse(extra);
+    ASSERT_FALSE(parsed) << error;
+    EXPECT_NE(parsed.error().find(error), std::string::npos) << parsed.error();
+  }
 }
 
 }  // namespace
