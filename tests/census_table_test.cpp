@@ -50,14 +50,14 @@ TEST(CensusTable, ExtremaLinesAreTheFixedReportLines) {
 // by its own heavy test and by its census.
 TEST(CensusTable, CandidateCountsAreTheSizesOfTheSpaces) {
   for (const CensusSize& census : census_table()) {
-    if (census.space.size == 11) continue;
+    if (census.space.k == 11) continue;
     std::size_t count = 0;
-    const std::size_t first = census.space.kind == CandidateKind::Subsets ? 1 : census.space.size;
-    for (std::size_t k = first; k <= census.space.size; ++k) {
-      CandidateSpace space = census.space;
-      space.size = k;
+    const std::size_t first = census.space.kind == SpaceKind::Subsets ? 1 : census.space.k;
+    for (std::size_t k = first; k <= census.space.k; ++k) {
+      CensusSpace space = census.space;
+      space.k = k;
       space.bound = std::uint64_t{1} << (k - 1);
-      auto candidates = census_candidates(space);
+      auto candidates = space_candidates(space);
       ASSERT_TRUE(candidates) << candidates.error();
       count += candidates->size();
     }
@@ -68,7 +68,7 @@ TEST(CensusTable, CandidateCountsAreTheSizesOfTheSpaces) {
 TEST(CensusTable, FixtureCountsAreCheckedAgainstTheParsedSets) {
   for (const CensusSize& census : census_table()) {
     if (census.fixture_file.empty()) continue;
-    const std::size_t k = census.space.size;
+    const std::size_t k = census.space.k;
     EXPECT_EQ(census.fixture_file, "fixtures/k" + std::to_string(k) + "_expected.txt");
     EXPECT_EQ(check_fixture_count(census, census.fixture_count + 1).error(),
               "expected k=" + std::to_string(k) + " fixture has " +

@@ -1,8 +1,6 @@
 // A cluster run without a cluster: the messages' strict reading, the chunk
 // rule, the coordinator's refusals, and whole runs of computing ranks on
-// threads of this process, whose tally must equal a single process's. The
-// reduced configuration has no census explorer.
-#ifndef TILVANE_REDUCED
+// threads of this process, whose tally must equal a single process's.
 #include "census_tool/coordinator.h"
 
 #include <gtest/gtest.h>
@@ -404,4 +402,3 @@ TEST(ClusterOptions, IntervalsTimeoutsAndChunkLimitsArePositiveAndBounded) {
 
 }  // namespace
 }  // namespace tilvane
-#endif

@@ -20,7 +20,7 @@ TEST(CensusSpace, CountsExactlyWhatTheEnumerationBuilds) {
   struct Case {
     SpaceKind kind;
     std::size_t k;
-    std::uint64_t max_lcm;
+    std::uint64_t bound;
     std::uint64_t count;
   };
   const std::vector<Case> cases = {
@@ -30,7 +30,7 @@ TEST(CensusSpace, CountsExactlyWhatTheEnumerationBuilds) {
       {SpaceKind::Simpson, 10, 512, 28457},
   };
   for (const Case& c : cases) {
-    const CensusSpace space{c.kind, c.k, c.max_lcm};
+    const CensusSpace space{c.kind, c.k, c.bound};
     auto counted = count_space(space);
     ASSERT_TRUE(counted) << describe_space(space) << ": " << counted.error();
     auto built = enumerate_space(space, 1'000'000);
@@ -153,7 +153,7 @@ TEST(Checkpoint, AnotherRunsCheckpointIsRefused) {
   ExplorationPlan other_search = c.plan;
   other_search.search = SearchKind::Decide;
   ExplorationPlan other_space = c.plan;
-  other_space.space.max_lcm = 256;
+  other_space.space.bound = 256;
   ExplorationPlan other_budget = c.plan;
   other_budget.max_nodes = 0;
   EXPECT_FALSE(check_checkpoint_matches(c, "1.2.4", c.plan, c.work_count));

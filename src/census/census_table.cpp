@@ -4,11 +4,6 @@
 
 #include "base/rendering.h"
 #include "base/text_format.h"
-#include "census/combinations.h"
-#include "census/common_multiples.h"
-#if !TILVANE_REDUCED
-#include "census/simpson.h"
-#endif
 
 namespace tilvane {
 namespace {
@@ -17,23 +12,23 @@ namespace {
 // and its number of sets; extrema (smallest and greatest largest modulus,
 // greatest reciprocal sum); the PASS line's words; decided in parallel.
 constexpr CensusSize kCensusTable[] = {
-    {"--verify-small-census", {CandidateKind::Subsets, 5, 16}, 3039, {}, 0, std::nullopt, {}},
+    {"--verify-small-census", {SpaceKind::Subsets, 5, 16}, 3039, {}, 0, std::nullopt, {}},
     {"--verify-k6-census",
-     {CandidateKind::Subsets, 6, 32},
+     {SpaceKind::Subsets, 6, 32},
      739320,
      {},
      0,
      CensusExtrema{24, 24, {17, 12}},
      {}},
     {"--verify-k7-census",
-     {CandidateKind::CommonMultiples, 7, 64},
+     {SpaceKind::CommonMultiples, 7, 64},
      378,
      {},
      0,
      CensusExtrema{36, 48, {35, 24}},
      "common-multiple census"},
     {"--verify-k8-census",
-     {CandidateKind::CommonMultiples, 8, 128},
+     {SpaceKind::CommonMultiples, 8, 128},
      7443,
      "fixtures/k8_expected.txt",
      65,
@@ -41,7 +36,7 @@ constexpr CensusSize kCensusTable[] = {
      "common-multiple census"},
 #if !TILVANE_REDUCED
     {"--verify-k9-census",
-     {CandidateKind::CommonMultiples, 9, 256},
+     {SpaceKind::CommonMultiples, 9, 256},
      159225,
      "fixtures/k9_expected.txt",
      318,
@@ -49,7 +44,7 @@ constexpr CensusSize kCensusTable[] = {
      "common-multiple census",
      true},
     {"--verify-k10-census",
-     {CandidateKind::SimpsonFiltered, 10, 512},
+     {SpaceKind::Simpson, 10, 512},
      28457,
      "fixtures/k10_expected.txt",
      2102,
@@ -57,7 +52,7 @@ constexpr CensusSize kCensusTable[] = {
      "Simpson-filtered common-multiple census",
      true},
     {"--verify-k11-census",
-     {CandidateKind::SimpsonFiltered, 11, 1024},
+     {SpaceKind::Simpson, 11, 1024},
      343875,
      "fixtures/k11_expected.txt",
      17040,
@@ -73,7 +68,7 @@ std::span<const CensusSize> census_table() { return kCensusTable; }
 
 const CensusSize* census_of_size(std::size_t k) {
   const auto* found = std::find_if(std::begin(kCensusTable), std::end(kCensusTable),
-                                   [k](const CensusSize& c) { return c.space.size == k; });
+                                   [k](const CensusSize& c) { return c.space.k == k; });
   return found == std::end(kCensusTable) ? nullptr : found;
 }
 
@@ -86,7 +81,7 @@ const CensusSize* census_of_option(std::string_view option) {
 std::string extrema_line(const CensusSize& census) {
   if (!census.extrema) return {};
   const CensusExtrema& e = *census.extrema;
-  return cat("k=", census.space.size, " extrema: minimum largest modulus=", e.min_largest_modulus,
+  return cat("k=", census.space.k, " extrema: minimum largest modulus=", e.min_largest_modulus,
              "; maximum largest modulus=", e.max_largest_modulus,
              "; maximum reciprocal sum=", e.max_reciprocal_sum.numerator, "/",
              e.max_reciprocal_sum.denominator, "\n");
@@ -98,7 +93,7 @@ std::string census_node_overflow_message(std::size_t k) {
 
 Status check_fixture_count(const CensusSize& census, std::size_t parsed_count) {
   if (parsed_count != census.fixture_count) {
-    return fail(cat("expected k=", census.space.size, " fixture has ", parsed_count, " sets, not ",
+    return fail(cat("expected k=", census.space.k, " fixture has ", parsed_count, " sets, not ",
                     census.fixture_count));
   }
   return {};
@@ -110,8 +105,8 @@ Status check_fixture_count(const CensusSize& census, std::size_t parsed_count) {
 Status check_aggregate(const CensusSize& census, std::span<const ModuliSet> found,
                        std::size_t candidate_count) {
   if (!census.extrema) return {};
-  const std::size_t k = census.space.size;
-  const bool extrema_only = census.space.kind == CandidateKind::Subsets;
+  const std::size_t k = census.space.k;
+  const bool extrema_only = census.space.kind == SpaceKind::Subsets;
   const std::string reciprocal_overflow = cat("reciprocal-sum overflow in k=", k, " answers");
   const std::string comparison_overflow = extrema_only
                                               ? std::string("fraction comparison overflow")
@@ -130,22 +125,6 @@ Status check_aggregate(const CensusSize& census, std::span<const ModuliSet> foun
   if (extrema_only) return fail(cat("k=", k, " extrema mismatch: ", extrema));
   return fail(
       cat("k=", k, " aggregate mismatch: candidates=", aggregate->candidates, ", ", extrema));
-}
-
-Result<ModuliSetList> census_candidates(const CandidateSpace& space) {
-  switch (space.kind) {
-    case CandidateKind::Subsets:
-      return combinations(space.size, space.bound);
-    case CandidateKind::CommonMultiples:
-      return candidates_via_common_multiples(space.size, space.bound);
-    case CandidateKind::SimpsonFiltered:
-#if !TILVANE_REDUCED
-      return candidates_via_simpson(space.size, space.bound);
-#else
-      break;
-#endif
-  }
-  return fail(cat("no census candidates for k=", space.size));
 }
 
 }  // namespace tilvane

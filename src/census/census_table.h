@@ -17,27 +17,9 @@
 #include "base/moduli_set_list.h"
 #include "base/result.h"
 #include "census/aggregate.h"
+#include "census/space.h"
 
 namespace tilvane {
-
-enum class CandidateKind {
-  // Every set of `size` moduli from 2 to `bound`.
-  Subsets,
-  // Every set of `size` divisors (above 1) of one common multiple up to
-  // `bound`, with that least common multiple.
-  CommonMultiples,
-  // The common-multiple sets that pass Simpson's filter.
-  SimpsonFiltered,
-};
-
-// Where a census takes its candidates from. Every census bounds its space by
-// 2^(size-1): as the largest modulus of the subsets, or as the bound on the
-// least common multiple.
-struct CandidateSpace {
-  CandidateKind kind = CandidateKind::Subsets;
-  std::size_t size = 0;
-  std::uint64_t bound = 0;
-};
 
 // What the irreducible sets of one size reach: the smallest and greatest
 // largest modulus, and the greatest sum of reciprocals of one set.
@@ -48,10 +30,12 @@ struct CensusExtrema {
 };
 
 // One census mode. The small census (Subsets) examines every size from 1 to
-// space.size and counts the candidates of all of them together.
+// space.k and counts the candidates of all of them together.
 struct CensusSize {
   std::string_view option;
-  CandidateSpace space;
+  // Every census bounds its space by 2^(k-1): as the largest modulus of the
+  // subsets, or as the bound on the least common multiple.
+  CensusSpace space;
   std::size_t candidate_count = 0;
   // "fixtures/k{k}_expected.txt" and the number of sets it holds; empty and 0
   // where the driver carries its expected list as constant data.
@@ -97,9 +81,5 @@ Status check_fixture_count(const CensusSize& census, std::size_t parsed_count);
 // mismatch: min={}, max={}, reciprocal={}").
 Status check_aggregate(const CensusSize& census, std::span<const ModuliSet> found,
                        std::size_t candidate_count);
-
-// The candidates of a space, in lexicographic order. Only the Simpson filter
-// can fail, and the reduced build does not have it.
-Result<ModuliSetList> census_candidates(const CandidateSpace& space);
 
 }  // namespace tilvane

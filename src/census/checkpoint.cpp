@@ -90,7 +90,7 @@ std::string render_checkpoint(const Checkpoint& c) {
   const ExplorationTally& t = c.tally;
   std::string text =
       cat(kMagic, "\nversion ", c.program_version, "\nspace ", space_kind_name(c.plan.space.kind),
-          "\nsize ", c.plan.space.k, "\nmax-lcm ", c.plan.space.max_lcm, "\nsearch ",
+          "\nsize ", c.plan.space.k, "\nmax-lcm ", c.plan.space.bound, "\nsearch ",
           search_kind_name(c.plan.search), "\nmax-nodes ", c.plan.max_nodes, "\nsample ",
           c.plan.sample, "\nwork ", c.work_count, "\ndecided ", t.decided, "\ndropped ", t.dropped,
           "\nnodes ", t.nodes, "\nelapsed-ms ", c.elapsed_ms, "\n");
@@ -139,7 +139,7 @@ Result<Checkpoint> parse_checkpoint(std::string_view text) {
   c.plan.space.k = static_cast<std::size_t>(*size);
   auto max_lcm = lines.number("max-lcm");
   if (!max_lcm) return std::move(max_lcm).take_error();
-  c.plan.space.max_lcm = *max_lcm;
+  c.plan.space.bound = *max_lcm;
   auto search = lines.word("search");
   if (!search) return std::move(search).take_error();
   if (*search != "decide" && *search != "exact") {

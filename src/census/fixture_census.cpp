@@ -12,7 +12,7 @@ Result<std::string> fixture_census_report(const CensusSize& census,
                                           std::span<const ModuliSet> found,
                                           std::span<const ModuliSet> expected,
                                           std::size_t candidate_count, std::uint64_t nodes) {
-  const std::size_t k = census.space.size;
+  const std::size_t k = census.space.k;
   if (!std::equal(found.begin(), found.end(), expected.begin(), expected.end())) {
     return fail(cat("k=", k, " census mismatch: computed ", found.size(), " sets, expected ",
                     expected.size()));

@@ -69,7 +69,7 @@ Result<ModuliSetList> parse_expected_sets(std::string_view text, std::size_t k) 
 }
 
 Result<ModuliSetList> load_expected_sets(std::string_view text, const CensusSize& census) {
-  auto sets = parse_expected_sets(text, census.space.size);
+  auto sets = parse_expected_sets(text, census.space.k);
   if (!sets) return sets;
   if (auto counted = check_fixture_count(census, sets->size()); !counted) {
     return std::move(counted).take_error();

@@ -57,7 +57,7 @@ Result<ModuliSetList> fixture_census_candidates(std::size_t k) {
   if (census == nullptr || census->fixture_file.empty()) {
     return fail(cat("no census candidates for k=", k));
   }
-  return census_candidates(census->space);
+  return space_candidates(census->space);
 }
 
 ParallelCensus standard_parallel_census(std::size_t k) {

@@ -20,10 +20,10 @@ bool same_lists(std::span<const ModuliSet> a, std::span<const ModuliSet> b) {
 
 // The space the small census examines at size k: every subset of
 // {2, ..., 2^(k-1)}.
-CandidateSpace small_census_space(std::size_t k) {
+CensusSpace small_census_space(std::size_t k) {
   const std::uint64_t bound =
       k - 1 < 64 ? std::uint64_t{1} << (k - 1) : std::numeric_limits<std::uint64_t>::max();
-  return {CandidateKind::Subsets, k, bound};
+  return {SpaceKind::Subsets, k, bound};
 }
 
 const CensusSize& census_row(std::size_t k) { return *census_of_size(k); }
@@ -60,7 +60,7 @@ Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
   std::size_t candidate_count = 0;
   CensusScan scan("global census node counter overflow");
   for (std::size_t k = 1; k <= max_size; ++k) {
-    auto candidates = census_candidates(small_census_space(k));
+    auto candidates = space_candidates(small_census_space(k));
     if (!candidates) return std::move(candidates).take_error();
     candidate_count += candidates->size();
     if (auto decided = decide_all_sequential(*candidates, max_nodes, scan, cat("k=", k), progress);
@@ -79,7 +79,7 @@ Status verify_census_against(std::size_t max_size, std::uint64_t max_nodes,
                "\n");
     // Only the largest size of a small census states extrema (k = 6).
     if (const CensusSize* census = census_of_size(k);
-        census != nullptr && census->space.kind == CandidateKind::Subsets && census->extrema) {
+        census != nullptr && census->space.kind == SpaceKind::Subsets && census->extrema) {
       if (auto checked = check_aggregate(*census, found, 0); !checked) return checked;
       out << extrema_line(*census);
     }
@@ -121,7 +121,7 @@ Status verify_k7_census_of(ModuliSetList candidates, std::span<const ModuliSet> 
 
 Status verify_k7_census(std::uint64_t max_nodes, std::ostream& out, CensusProgress& progress) {
   const ModuliSetList expected = k7_census_expected_sets();
-  auto candidates = census_candidates(census_row(7).space);
+  auto candidates = space_candidates(census_row(7).space);
   if (!candidates) return std::move(candidates).take_error();
   return verify_k7_census_of(std::move(*candidates), expected, max_nodes, out, progress);
 }
@@ -130,7 +130,7 @@ Status verify_fixture_census_of(const CensusSize& census, ModuliSetList candidat
                                 std::span<const ModuliSet> expected, std::uint64_t max_nodes,
                                 std::ostream& out, CensusProgress& progress) {
   const std::size_t candidate_count = candidates.size();
-  const std::size_t k = census.space.size;
+  const std::size_t k = census.space.k;
   CensusScan scan(census_node_overflow_message(k));
   if (auto decided = decide_all_sequential(candidates, max_nodes, scan, cat("k=", k), progress);
       !decided) {
@@ -150,7 +150,7 @@ Status verify_k8_census_with(std::string_view fixture_text, std::uint64_t max_no
   const CensusSize& census = census_row(8);
   auto expected = load_expected_sets(fixture_text, census);
   if (!expected) return std::move(expected).take_error();
-  auto candidates = census_candidates(census.space);
+  auto candidates = space_candidates(census.space);
   if (!candidates) return std::move(candidates).take_error();
   return verify_fixture_census_of(census, std::move(*candidates), *expected, max_nodes, out,
                                   progress);

@@ -7,9 +7,12 @@
 
 #include "base/text_format.h"
 #include "base/uint128.h"
+#include "census/combinations.h"
 #include "census/common_multiples.h"
-#include "census/simpson.h"
 #include "engine/period.h"
+#if !TILVANE_REDUCED
+#include "census/simpson.h"
+#endif
 
 namespace tilvane {
 namespace {
@@ -77,10 +80,10 @@ Status check_bounds(const CensusSpace& space) {
     return fail(
         cat("size ", space.k, " exceeds the searches' limit of ", kSpaceSizeLimit, " moduli"));
   }
-  if (space.max_lcm < 2) return fail("LCM bound must be at least 2");
-  if (space.max_lcm > space_lcm_limit()) {
-    return fail(cat("LCM bound ", space.max_lcm, " exceeds the searches' period limit ",
-                    space_lcm_limit()));
+  if (space.bound < 2) return fail("LCM bound must be at least 2");
+  if (space.bound > space_lcm_limit()) {
+    return fail(
+        cat("LCM bound ", space.bound, " exceeds the searches' period limit ", space_lcm_limit()));
   }
   return {};
 }
@@ -92,8 +95,13 @@ Status check_bounds(const CensusSpace& space) {
 // L = d m, in positive and negative parts so nothing wraps.
 Result<SpaceCount> count_exactly(const CensusSpace& space) {
   if (auto bounds = check_bounds(space); !bounds) return std::move(bounds).take_error();
-  const Sieve sieve(space.max_lcm);
-  const std::uint64_t bound = space.max_lcm;
+  if (space.kind == SpaceKind::Subsets) {
+    const auto subsets = binomial(space.bound - 1, space.k);
+    if (!subsets) return fail(cat("the space ", describe_space(space), " is too large to count"));
+    return SpaceCount{*subsets, 0};
+  }
+  const Sieve sieve(space.bound);
+  const std::uint64_t bound = space.bound;
   const auto admitted = [&](std::uint64_t l) {
     return space.kind == SpaceKind::CommonMultiples || sieve.simpson[l] < space.k;
   };
@@ -124,7 +132,15 @@ Result<SpaceCount> count_exactly(const CensusSpace& space) {
 std::uint64_t space_lcm_limit() { return kPeriodLimit; }
 
 std::string_view space_kind_name(SpaceKind kind) {
-  return kind == SpaceKind::Simpson ? "simpson" : "common-multiples";
+  switch (kind) {
+    case SpaceKind::Subsets:
+      return "subsets";
+    case SpaceKind::CommonMultiples:
+      return "common-multiples";
+    case SpaceKind::Simpson:
+      break;
+  }
+  return "simpson";
 }
 
 std::optional<SpaceKind> parse_space_kind(std::string_view name) {
@@ -134,7 +150,8 @@ std::optional<SpaceKind> parse_space_kind(std::string_view name) {
 }
 
 std::string describe_space(const CensusSpace& space) {
-  return cat(space_kind_name(space.kind), " space, size ", space.k, ", LCM <= ", space.max_lcm);
+  return cat(space_kind_name(space.kind), " space, size ", space.k,
+             space.kind == SpaceKind::Subsets ? ", largest modulus <= " : ", LCM <= ", space.bound);
 }
 
 Result<std::uint64_t> count_space(const CensusSpace& space) {
@@ -154,10 +171,23 @@ Result<ModuliSetList> enumerate_space(const CensusSpace& space, std::uint64_t ma
                     " candidate sets, more than this machine's memory holds (", max_candidates,
                     ")"));
   }
-  if (space.kind == SpaceKind::CommonMultiples) {
-    return candidates_via_common_multiples(space.k, space.max_lcm);
+  return space_candidates(space);
+}
+
+Result<ModuliSetList> space_candidates(const CensusSpace& space) {
+  switch (space.kind) {
+    case SpaceKind::Subsets:
+      return combinations(space.k, space.bound);
+    case SpaceKind::CommonMultiples:
+      return candidates_via_common_multiples(space.k, space.bound);
+    case SpaceKind::Simpson:
+      break;
   }
-  return candidates_via_simpson(space.k, space.max_lcm);
+#if TILVANE_REDUCED
+  return fail("the simpson space is not in this build");
+#else
+  return candidates_via_simpson(space.k, space.bound);
+#endif
 }
 
 std::uint64_t candidate_memory_limit(std::size_t k) {

@@ -16,6 +16,9 @@
 namespace tilvane {
 
 enum class SpaceKind {
+  // Every k-element set of the integers from 2 to the bound (the small
+  // census; the bound is on the largest modulus).
+  Subsets,
   // Every k-element set of integers >= 2 whose least common multiple is at
   // most the bound.
   CommonMultiples,
@@ -28,7 +31,9 @@ enum class SpaceKind {
 struct CensusSpace {
   SpaceKind kind = SpaceKind::Simpson;
   std::size_t k = 0;
-  std::uint64_t max_lcm = 0;
+  // The bound on the least common multiple (on the largest modulus for
+  // Subsets).
+  std::uint64_t bound = 0;
   friend bool operator==(const CensusSpace&, const CensusSpace&) = default;
 };
 
@@ -37,7 +42,8 @@ struct CensusSpace {
 inline constexpr std::size_t kSpaceSizeLimit = 32;
 std::uint64_t space_lcm_limit();
 
-// "simpson" or "common-multiples", and back.
+// "subsets", "simpson" or "common-multiples"; only the last two are read
+// back, being the spaces offered for exploration.
 std::string_view space_kind_name(SpaceKind kind);
 std::optional<SpaceKind> parse_space_kind(std::string_view name);
 
@@ -55,6 +61,11 @@ Result<std::uint64_t> count_space(const CensusSpace& space);
 // count_space does, and when the space holds more than max_candidates sets
 // (the caller's memory limit), before building anything.
 Result<ModuliSetList> enumerate_space(const CensusSpace& space, std::uint64_t max_candidates);
+
+// The candidates of a space in lexicographic order, built without counting
+// first (for the censuses, whose spaces are known to be small). Only the
+// Simpson filter can fail, and the reduced build does not have it.
+Result<ModuliSetList> space_candidates(const CensusSpace& space);
 
 // How many candidates of size k this machine can hold: a quarter of its
 // physical memory, at the bytes one candidate and its outcome take.

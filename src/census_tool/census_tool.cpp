@@ -285,7 +285,7 @@ std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTa
   }
   undecided += "]";
   return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
-             ",\"max_lcm\":", plan.space.max_lcm, ",\"search\":\"", search_kind_name(plan.search),
+             ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
              "\",\"max_nodes\":", plan.max_nodes, ",\"sample\":", plan.sample,
              ",\"space_candidates\":", facts.space_candidates, ",\"candidates\":", tally.decided,
              ",\"dropped\":", tally.dropped, ",\"found\":", tally.found.size(),
@@ -321,7 +321,7 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
   std::snprintf(hours, sizeof hours, "%.3g", core_seconds / 3600);
   if (json) {
     return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
-               ",\"max_lcm\":", plan.space.max_lcm, ",\"search\":\"", search_kind_name(plan.search),
+               ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
                "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
                ",\"sample\":", plan.sample, ",\"median_ms\":", ms(quantile(sorted, 0.5)),
                ",\"p90_ms\":", ms(quantile(sorted, 0.9)),

@@ -145,7 +145,7 @@ Result<ExplorationPlan> parse_plan(std::span<const std::string_view> words) {
   if (!numbers) return std::move(numbers).take_error();
   if ((*numbers)[0] > SIZE_MAX) return fail("size out of range");
   plan.space.k = static_cast<std::size_t>((*numbers)[0]);
-  plan.space.max_lcm = (*numbers)[1];
+  plan.space.bound = (*numbers)[1];
   plan.max_nodes = (*numbers)[2];
   plan.sample = (*numbers)[3];
   return plan;
@@ -237,7 +237,7 @@ std::string render_rank_message(const RankMessage& message) {
   if (const auto* hello = std::get_if<HelloMessage>(&message)) {
     const ExplorationPlan& p = hello->plan;
     return cat("hello ", hello->workers, " ", hello->work_count, " ", space_kind_name(p.space.kind),
-               " ", p.space.k, " ", p.space.max_lcm, " ", search_kind_name(p.search), " ",
+               " ", p.space.k, " ", p.space.bound, " ", search_kind_name(p.search), " ",
                p.max_nodes, " ", p.sample, "\n");
   }
   if (const auto* done = std::get_if<DoneMessage>(&message)) {

@@ -70,7 +70,7 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
     case Key::MaxLcm: {
       const auto l = parse_unsigned_decimal(value);
       if (!l) return fail(cat("option --max-lcm needs a whole number, not ", quoted(value)));
-      o.plan.space.max_lcm = *l;
+      o.plan.space.bound = *l;
       lcm_seen = true;
       return {};
     }

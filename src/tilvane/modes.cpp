@@ -15,13 +15,13 @@ const CensusSize* find_census_mode(std::string_view name) { return census_of_opt
 // run on the calling thread or on the worker pool as the table says.
 Status run_census_mode(const CensusSize& census, std::uint64_t max_nodes, std::ostream& out,
                        CensusProgress& progress) {
-  if (census.space.kind == CandidateKind::Subsets) {
-    return verify_census(census.space.size, max_nodes, out, progress);
+  if (census.space.kind == SpaceKind::Subsets) {
+    return verify_census(census.space.k, max_nodes, out, progress);
   }
   if (census.fixture_file.empty()) return verify_k7_census(max_nodes, out, progress);
 #if !TILVANE_REDUCED
   if (census.parallel) {
-    return run_parallel_census(standard_parallel_census(census.space.size), max_nodes, out,
+    return run_parallel_census(standard_parallel_census(census.space.k), max_nodes, out,
                                progress);
   }
 #endif
