@@ -10,7 +10,6 @@
 #include "engine/cover_check.h"
 #include "engine/decision_memo.h"
 #include "engine/decision_search.h"
-#include "engine/fast_search.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
@@ -88,11 +87,9 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
       case IrreducibleClass::Irreducible:
         break;
     }
-    // The certificate: the covering choice the whole-set search finds.
-    auto cover = find_cover(moduli, budget);
-    if (!cover) return std::move(cover).take_error();
+    // The certificate: the covering choice the whole-set search found.
     outcome.kind = CandidateKind::Irreducible;
-    outcome.residues = std::move(cover->residues);
+    outcome.residues = std::move(classified->residues);
   } else {
     if (prime_power_reducible(moduli)) {
       outcome.kind = CandidateKind::Dropped;
@@ -178,14 +175,15 @@ ModuliSetList sample_work(ModuliSetList candidates, std::uint64_t sample) {
   return work;
 }
 
+std::string render_set_line(std::span<const std::uint64_t> moduli) {
+  std::string text;
+  for (std::size_t i = 0; i < moduli.size(); ++i) text += cat(i == 0 ? "" : " ", moduli[i]);
+  return text + '\n';
+}
+
 std::string render_found_sets(std::span<const FoundSet> found) {
   std::string text;
-  for (const FoundSet& set : found) {
-    for (std::size_t i = 0; i < set.moduli.size(); ++i) {
-      text += cat(i == 0 ? "" : " ", set.moduli[i]);
-    }
-    text += '\n';
-  }
+  for (const FoundSet& set : found) text += render_set_line(set.moduli);
   return text;
 }
 

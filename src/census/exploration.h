@@ -122,8 +122,11 @@ class ExplorationLedger {
 // The work list of a plan: every sample-th candidate, from the first.
 ModuliSetList sample_work(ModuliSetList candidates, std::uint64_t sample);
 
-// The irreducible sets in fixture form: one per line, moduli separated by a
-// blank, in candidate order.
+// One set as a fixture line: the moduli separated by a blank, and a line
+// feed.
+std::string render_set_line(std::span<const std::uint64_t> moduli);
+
+// The irreducible sets in fixture form: one line each, in candidate order.
 std::string render_found_sets(std::span<const FoundSet> found);
 
 // One candidate file for a found set: k, then one "modulus residue" line per

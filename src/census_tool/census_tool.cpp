@@ -125,10 +125,7 @@ Status write_outputs(const CensusOptions& o, const ExplorationTally& tally,
       if (auto r = remove_file(undecided_path); !r) return r;
     } else {
       std::string text;
-      for (const ModuliSet& set : tally.undecided) {
-        for (std::size_t i = 0; i < set.size(); ++i) text += cat(i == 0 ? "" : " ", set[i]);
-        text += '\n';
-      }
+      for (const ModuliSet& set : tally.undecided) text += render_set_line(set);
       if (auto w = write_file_atomically(undecided_path, text); !w) return w;
       undecided_file = undecided_path;
     }

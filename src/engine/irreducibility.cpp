@@ -78,12 +78,13 @@ Result<CachedSearch> deletion_search(std::span<const std::uint64_t> remaining,
 
 // The whole set first: only a covering set can be irreducible. Then each
 // deletion in order, until one covers.
-Result<IrreducibleClassification> classify_irreducible_moduli(
-    std::span<const std::uint64_t> moduli, std::uint64_t max_nodes, SearchCache* cache) {
+Result<IrreducibleClassification> classify_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                              std::uint64_t max_nodes,
+                                                              SearchCache* cache) {
   if (cache != nullptr && cache->max_nodes() != max_nodes) cache = nullptr;
   auto whole = find_cover(moduli, max_nodes);
   if (!whole) return std::move(whole).take_error();
-  IrreducibleClassification result{IrreducibleClass::NotCovering, whole->nodes};
+  IrreducibleClassification result{IrreducibleClass::NotCovering, whole->nodes, {}};
   switch (whole->outcome) {
     case SearchOutcome::NotFound:
       return result;
@@ -115,6 +116,7 @@ Result<IrreducibleClassification> classify_irreducible_moduli(
     }
   }
   result.kind = IrreducibleClass::Irreducible;
+  result.residues = std::move(whole->residues);
   return result;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "base/result.h"
 #include "engine/congruence.h"
@@ -47,11 +48,14 @@ enum class IrreducibleClass {
 struct IrreducibleClassification {
   IrreducibleClass kind = IrreducibleClass::NotCovering;
   std::uint64_t nodes = 0;  // every search's nodes, up to the deciding one
+  // When Irreducible: the covering choice the search of the whole set found.
+  std::vector<std::uint64_t> residues;
 };
 
 // The search behind decide_irreducible_moduli, with an exhausted budget as
 // an answer. The cache (may be null) is used only when it serves max_nodes.
-Result<IrreducibleClassification> classify_irreducible_moduli(
-    std::span<const std::uint64_t> moduli, std::uint64_t max_nodes, SearchCache* cache);
+Result<IrreducibleClassification> classify_irreducible_moduli(std::span<const std::uint64_t> moduli,
+                                                              std::uint64_t max_nodes,
+                                                              SearchCache* cache);
 
 }  // namespace tilvane
