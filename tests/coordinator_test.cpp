@@ -56,6 +56,7 @@ TEST(ChunkMessages, RoundTripThroughTheirText) {
       HelloMessage{4, 28457, {{SpaceKind::Simpson, 10, 512}, SearchKind::Exact, 99, 3}},
       DoneMessage{{irreducible, dropped}},
       DoneMessage{},
+      MoreMessage{},
       BeatMessage{},
       StopMessage{},
       FailMessage{"census node counter overflow"},
@@ -88,6 +89,7 @@ TEST(ChunkMessages, TextsThatAreNotExactlyAMessageAreRefused) {
       {"beat\n\n", "line 2 of the message is empty"},
       {"beat \n", "stray blank"},
       {"beat now\n", "\"beat\" takes 0 values, not 1"},
+      {"more 64\n", "\"more\" takes 0 values, not 1"},
       {"hello 1 7443 common-multiples 8 128 decide 0\n", "takes 8 values, not 7"},
       {"hello 1 7443 odd 8 128 decide 0 1\n", "unknown space"},
       {"hello 01 7443 common-multiples 8 128 decide 0 1\n", "not a plain decimal"},
@@ -197,18 +199,23 @@ struct Script {
 
 class ScriptedCoordinator : public ::testing::Test, public Script {};
 
-TEST_F(ScriptedCoordinator, HandsOutChunksInOrderAndRecordsTheirOutcomes) {
+TEST_F(ScriptedCoordinator, HandsOutChunksInOrderAndTakesThemBackInOrder) {
   ASSERT_TRUE(say(0, hello()));
   ASSERT_EQ(out_.size(), 1u);
   EXPECT_EQ(out_[0].to, 0);
   EXPECT_EQ(out_[0].text, "chunk 0 64\n");
   ASSERT_TRUE(say(1, hello()));
   EXPECT_EQ(out_[0].text, "chunk 64 64\n");
-  ASSERT_TRUE(say(1, done(64, 128)));
+  ASSERT_TRUE(say(1, "more\n"));  // rank 1 now holds two chunks
   EXPECT_EQ(out_[0].text, "chunk 128 64\n");
+  ASSERT_TRUE(say(1, done(64, 128)));
+  EXPECT_TRUE(out_.empty());      // outcomes ask for nothing
   EXPECT_EQ(ledger_.next(), 0u);  // position 0 is still open
   ASSERT_TRUE(say(0, done(0, 64)));
   EXPECT_EQ(ledger_.next(), 128u);
+  EXPECT_FALSE(say(1, done(64, 128)));  // already returned: 128 to 191 is its oldest now
+  ASSERT_TRUE(say(1, done(128, 192)));
+  EXPECT_EQ(ledger_.next(), 192u);
   EXPECT_FALSE(coordinator_.settled());
   EXPECT_EQ(coordinator_.workers(), 2u);
 }
@@ -226,6 +233,7 @@ TEST_F(ScriptedCoordinator, RefusesWhatDoesNotFitTheRanksState) {
       {{}, {0, "beat"}, "message from rank 0 does not parse: message does not end in a line feed"},
       {{}, {1, other_plan}, "rank 1 was started for another census (simpson space, size 10"},
       {{}, {0, "done 0\n"}, "rank 0 sent outcomes without holding a chunk"},
+      {{}, {0, "more\n"}, "rank 0 asked for candidates before its hello"},
       {{{0, hello()}}, {0, hello()}, "rank 0 said hello twice"},
       {{{0, hello()}}, {0, done(0, 10)}, "rank 0 returned 10 outcomes for its chunk of 64"},
       {{{0, hello()}}, {0, done(64, 65)}, "outside its chunk 0 to 63"},
@@ -249,6 +257,7 @@ TEST_F(ScriptedCoordinator, AfterAStopTakesWhatTheRanksHaveAndSettles) {
   EXPECT_EQ(out_[0].text, "halt\n");
   EXPECT_EQ(out_[1].text, "halt\n");
   ASSERT_TRUE(say(0, done(0, 5)));
+  ASSERT_TRUE(say(0, "more\n"));
   EXPECT_TRUE(out_.empty());  // no further chunk
   EXPECT_FALSE(coordinator_.settled());
   ASSERT_TRUE(say(1, "done 0\n"));

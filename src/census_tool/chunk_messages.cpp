@@ -189,8 +189,9 @@ Result<RankMessage> parse_rank_lines(std::span<const std::string_view> lines) {
     }
     return RankMessage(std::move(done));
   }
-  if (verb == "beat" || verb == "stop") {
+  if (verb == "more" || verb == "beat" || verb == "stop") {
     if (auto n = expect_words(*words, 1); !n) return std::move(n).take_error();
+    if (verb == "more") return RankMessage(MoreMessage{});
     return verb == "beat" ? RankMessage(BeatMessage{}) : RankMessage(StopMessage{});
   }
   return fail(cat("unknown message ", shown(lines[0])));
@@ -250,6 +251,7 @@ std::string render_rank_message(const RankMessage& message) {
     }
     return text;
   }
+  if (std::holds_alternative<MoreMessage>(message)) return "more\n";
   if (std::holds_alternative<BeatMessage>(message)) return "beat\n";
   if (std::holds_alternative<StopMessage>(message)) return "stop\n";
   return cat("fail ", one_line(std::get<FailMessage>(message).text), "\n");

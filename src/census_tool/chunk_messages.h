@@ -7,10 +7,14 @@
 //
 // From a computing rank to the coordinator:
 //   hello WORKERS WORK_COUNT SPACE K MAX_LCM SEARCH MAX_NODES SAMPLE
-//       the rank's worker threads and the census it was started for
+//       the rank's worker threads and the census it was started for; it
+//       also asks for the first chunk
+//   more            asks for one further chunk; a rank asks before its
+//                   workers run out, so it may hold several chunks
 //   done N, then N lines "POSITION KIND NODES MICROSECONDS [RESIDUES...]"
-//       the outcomes of its chunk (all of them, or fewer once the job stops),
-//       which also asks for the next chunk
+//       the outcomes of the oldest chunk the rank holds (all of them, or
+//       fewer once the job stops); chunks are returned in the order they
+//       were handed out
 //   beat            still alive, deciding
 //   stop            this rank was told to stop (SIGTERM, SIGINT)
 //   fail TEXT       this rank failed; TEXT says why
@@ -49,6 +53,9 @@ struct DoneMessage {
   std::vector<PositionedOutcome> outcomes;
   friend bool operator==(const DoneMessage&, const DoneMessage&) = default;
 };
+struct MoreMessage {
+  friend bool operator==(const MoreMessage&, const MoreMessage&) = default;
+};
 struct BeatMessage {
   friend bool operator==(const BeatMessage&, const BeatMessage&) = default;
 };
@@ -59,7 +66,8 @@ struct FailMessage {
   std::string text;  // one line, not empty
   friend bool operator==(const FailMessage&, const FailMessage&) = default;
 };
-using RankMessage = std::variant<HelloMessage, DoneMessage, BeatMessage, StopMessage, FailMessage>;
+using RankMessage =
+    std::variant<HelloMessage, MoreMessage, DoneMessage, BeatMessage, StopMessage, FailMessage>;
 
 struct ChunkMessage {
   std::uint64_t begin = 0;

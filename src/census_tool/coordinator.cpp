@@ -92,27 +92,34 @@ Status Coordinator::handle(int from, std::string_view text, Clock::time_point no
 
 Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<Outgoing>& out) {
   if (auto* hello = std::get_if<HelloMessage>(&message)) {
-    if (rank.state != State::Unjoined) return fail(cat("rank ", from, " said hello twice"));
+    if (rank.joined) return fail(cat("rank ", from, " said hello twice"));
     if (hello->plan != settings_.plan || hello->work_count != ledger_.count()) {
       return fail(cat("rank ", from, " was started for another census (",
                       describe_plan(hello->plan, hello->work_count), ") than rank 0 (",
                       describe_plan(settings_.plan, ledger_.count()), ")"));
     }
     if (hello->workers == 0) return fail(cat("rank ", from, " has no worker threads"));
+    rank.joined = true;
     rank.workers = hello->workers;
     workers_ += hello->workers;
     ++joined_;
     hand_out(from, rank, out);
     return {};
   }
+  if (std::holds_alternative<MoreMessage>(message)) {
+    if (!rank.joined) return fail(cat("rank ", from, " asked for candidates before its hello"));
+    hand_out(from, rank, out);
+    return {};
+  }
   if (auto* done = std::get_if<DoneMessage>(&message)) {
-    if (rank.state != State::Computing) {
+    if (rank.held.empty()) {
       return fail(cat("rank ", from, " sent outcomes without holding a chunk"));
     }
-    if (auto taken = take_outcomes(from, rank, std::move(*done)); !taken) return taken;
+    if (auto taken = take_outcomes(from, rank.held.front(), std::move(*done)); !taken) {
+      return taken;
+    }
+    rank.held.pop_front();
     ++results_received_;
-    rank.state = State::Waiting;
-    hand_out(from, rank, out);
     return {};
   }
   if (std::holds_alternative<StopMessage>(message)) {
@@ -125,16 +132,16 @@ Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<
   return {};  // a heartbeat: its arrival is all it says
 }
 
-// The outcomes must lie in the rank's chunk, each once (the ledger refuses a
-// second outcome for a position), and carry covers that cover; all of the
-// chunk's outcomes must come unless the job is stopping. The whole message
-// is checked before any of it is recorded.
-Status Coordinator::take_outcomes(int from, Rank& rank, DoneMessage done) {
-  const std::uint64_t end = rank.begin + rank.count;
+// The outcomes must lie in the rank's oldest chunk, each once (the ledger
+// refuses a second outcome for a position), and carry covers that cover;
+// all of the chunk's outcomes must come unless the job is stopping. The
+// whole message is checked before any of it is recorded.
+Status Coordinator::take_outcomes(int from, const Chunk& chunk, DoneMessage done) {
+  const std::uint64_t end = chunk.begin + chunk.count;
   for (const PositionedOutcome& o : done.outcomes) {
-    if (o.position < rank.begin || o.position >= end) {
+    if (o.position < chunk.begin || o.position >= end) {
       return fail(cat("rank ", from, " sent an outcome for candidate ", o.position,
-                      ", outside its chunk ", rank.begin, " to ", end - 1));
+                      ", outside its chunk ", chunk.begin, " to ", end - 1));
     }
     if (o.outcome.kind == CandidateKind::Irreducible) {
       if (auto confirmed = confirm_cover(work_[o.position], o.outcome.residues); !confirmed) {
@@ -142,9 +149,9 @@ Status Coordinator::take_outcomes(int from, Rank& rank, DoneMessage done) {
       }
     }
   }
-  if (done.outcomes.size() > rank.count || (done.outcomes.size() < rank.count && !stopping_)) {
+  if (done.outcomes.size() > chunk.count || (done.outcomes.size() < chunk.count && !stopping_)) {
     return fail(cat("rank ", from, " returned ", done.outcomes.size(),
-                    " outcomes for its chunk of ", rank.count, " candidates"));
+                    " outcomes for its chunk of ", chunk.count, " candidates"));
   }
   for (PositionedOutcome& o : done.outcomes) {
     if (durations_ != nullptr) {
@@ -157,36 +164,36 @@ Status Coordinator::take_outcomes(int from, Rank& rank, DoneMessage done) {
   return {};
 }
 
-// A rank that asks while work is left gets the next chunk; otherwise it
-// waits for the end of the job. Until every rank has said hello, the ranks
-// not yet heard from are counted with as many threads as the asking one, so
-// that the first ranks to start do not take the lion's share.
+// A rank that asks while work is left gets the next chunk; otherwise the
+// request lapses, and the rank finishes what it holds and waits for the end
+// of the job. Until every rank has said hello, the ranks not yet heard from
+// are counted with as many threads as the asking one, so that the first
+// ranks to start do not take the lion's share.
 void Coordinator::hand_out(int to, Rank& rank, std::vector<Outgoing>& out) {
-  if (stopping_ || cursor_ >= ledger_.count()) {
-    rank.state = State::Waiting;
-    return;
-  }
+  if (stopping_ || cursor_ >= ledger_.count()) return;
   const std::uint64_t assumed_workers =
       workers_ + static_cast<std::uint64_t>(ranks_.size() - joined_) * rank.workers;
   const std::uint64_t size = chunk_size(ledger_.count() - cursor_, assumed_workers, rank.workers,
                                         settings_.max_chunk_per_worker);
-  rank.state = State::Computing;
-  rank.begin = cursor_;
-  rank.count = size;
+  rank.held.push_back({cursor_, size});
+  out.push_back({to, render_coordinator_message(ChunkMessage{cursor_, size})});
   cursor_ += size;
-  out.push_back({to, render_coordinator_message(ChunkMessage{rank.begin, rank.count})});
 }
 
 Status Coordinator::check_liveness(Clock::time_point now) const {
   for (std::size_t r = 0; r < ranks_.size(); ++r) {
     const Rank& rank = ranks_[r];
-    if (rank.state == State::Waiting || now - rank.last_heard <= settings_.rank_timeout) continue;
+    if ((rank.joined && rank.held.empty()) || now - rank.last_heard <= settings_.rank_timeout) {
+      continue;
+    }
     const std::string silent = seconds_of(settings_.rank_timeout);
-    if (rank.state == State::Unjoined) {
+    if (!rank.joined) {
       return fail(cat("rank ", r, " has not said hello within ", silent, "; it is taken for dead"));
     }
+    const Chunk& oldest = rank.held.front();
     return fail(cat("rank ", r, " has sent nothing for ", silent, " while deciding candidates ",
-                    rank.begin, " to ", rank.begin + rank.count - 1, "; it is taken for dead"));
+                    oldest.begin, " to ", oldest.begin + oldest.count - 1,
+                    "; it is taken for dead"));
   }
   return {};
 }
@@ -194,7 +201,7 @@ Status Coordinator::check_liveness(Clock::time_point now) const {
 void Coordinator::stop(std::vector<Outgoing>& out) {
   stopping_ = true;
   for (std::size_t r = 0; r < ranks_.size(); ++r) {
-    if (ranks_[r].state == State::Computing) {
+    if (!ranks_[r].held.empty()) {
       out.push_back({static_cast<int>(r), render_coordinator_message(HaltMessage{})});
     }
   }
@@ -203,7 +210,7 @@ void Coordinator::stop(std::vector<Outgoing>& out) {
 bool Coordinator::settled() const {
   if (joined_ != ranks_.size()) return false;
   for (const Rank& rank : ranks_) {
-    if (rank.state != State::Waiting) return false;
+    if (!rank.held.empty()) return false;
   }
   return stopping_ || ledger_.complete();
 }

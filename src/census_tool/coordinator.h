@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -62,17 +63,17 @@ class Coordinator {
   Status handle(int from, std::string_view text, Clock::time_point now, std::vector<Outgoing>& out);
 
   // Fails naming the first rank that owes the coordinator a message (its
-  // hello, or the outcomes of its chunk) and has sent nothing at all for
-  // longer than the rank timeout.
+  // hello, or the outcomes of a chunk it holds) and has sent nothing at all
+  // for longer than the rank timeout.
   Status check_liveness(Clock::time_point now) const;
 
-  // No further chunk is handed out; every rank deciding a chunk is told to
+  // No further chunk is handed out; every rank holding a chunk is told to
   // halt and to send what it has.
   void stop(std::vector<Outgoing>& out);
   bool stopping() const { return stopping_; }
 
   // Every rank has said hello and holds no chunk, and either every candidate
-  // is decided or the job is stopping: nothing more can arrive.
+  // is decided or the job is stopping: no further outcome can arrive.
   bool settled() const;
 
   // The texts that end the job with status, one for every rank.
@@ -84,17 +85,19 @@ class Coordinator {
   std::uint64_t results_received() const { return results_received_; }
 
  private:
-  enum class State { Unjoined, Computing, Waiting };
-  struct Rank {
-    State state = State::Unjoined;
-    std::uint64_t workers = 0;
-    std::uint64_t begin = 0;  // the chunk held while Computing
+  struct Chunk {
+    std::uint64_t begin = 0;
     std::uint64_t count = 0;
+  };
+  struct Rank {
+    bool joined = false;
+    std::uint64_t workers = 0;
+    std::deque<Chunk> held;  // the chunks handed out and not yet returned, oldest first
     Clock::time_point last_heard;
   };
 
   Status take(int from, Rank& rank, RankMessage message, std::vector<Outgoing>& out);
-  Status take_outcomes(int from, Rank& rank, DoneMessage done);
+  Status take_outcomes(int from, const Chunk& chunk, DoneMessage done);
   void hand_out(int to, Rank& rank, std::vector<Outgoing>& out);
 
   CoordinatorSettings settings_;

@@ -1,8 +1,11 @@
 // A computing rank of a cluster run: it says hello, then decides the chunks
 // the coordinator hands it on its own worker threads and sends back their
-// outcomes, until the coordinator ends the job. The same loop runs in every
-// process other than rank 0 and on a thread of rank 0 itself, so rank 0's
-// cores compute too.
+// outcomes, until the coordinator ends the job. Its workers never wait for
+// one another: each takes the next candidate the rank holds as soon as it is
+// free, and the rank asks for a further chunk while it still has work left,
+// so that the reply arrives before the workers run out. The same loop runs
+// in every process other than rank 0 and on a thread of rank 0 itself, so
+// rank 0's cores compute too.
 #pragma once
 
 #include <chrono>
