@@ -15,20 +15,16 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/checked_output.h"
 #include "program_run.h"
+#include "test_files.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string kCoveringRows = "2 0\n3 0\n4 1\n6 5\n12 7\n";
 const std::string kCovering = "5\n" + kCoveringRows;
@@ -56,29 +52,7 @@ void expect_outcome(const Outcome& got, const Outcome& expected, const std::stri
                                        << "\nexpected:       " << expected.err.substr(0, 200);
 }
 
-class BadInput : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tilvane-bad-input-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (dir_.empty()) return;
-    std::error_code ignored;
-    fs::permissions(dir_ / "locked.txt", fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string write(const std::string& name, const std::string& content) const {
-    std::ofstream(dir_ / name, std::ios::binary) << content;
-    return path(name);
-  }
-
-  fs::path dir_;
-};
+using BadInput = tilvane::testing::ScratchDir;
 
 TEST_F(BadInput, MillionDigitTokensAreRejectedWholeOrReadWhenTheyFit) {
   const std::string nines(1'000'000, '9');
@@ -207,7 +181,7 @@ TEST_F(BadInput, FileWithoutReadPermission) {
       "no read permission");
 }
 
-class HeavyBadInput : public BadInput {};
+using HeavyBadInput = tilvane::testing::ScratchDir;
 
 // The searches of a candidate check keep their state in memory sized by the
 // period and the number of moduli, never by the nodes visited: a check of

@@ -7,15 +7,15 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "census/checkpoint.h"
+#include "census/embedded_fixtures.h"
 #include "census/exploration.h"
 #include "program_run.h"
+#include "test_files.h"
 
 namespace tilvane {
 namespace {
@@ -23,17 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ProgramOptions;
 using testing::ProgramOutcome;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using testing::read_file;
+using testing::write_file;
 
 ProgramOptions census_run(std::vector<std::string> args) {
   ProgramOptions options = testing::with_args(std::move(args));
@@ -42,21 +33,7 @@ ProgramOptions census_run(std::vector<std::string> args) {
   return options;
 }
 
-// A fresh folder per test, removed afterwards.
-class CensusTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tilvane-census-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
+using CensusTool = testing::ScratchDir;
 
 const std::vector<std::string> kK8 = {"--size", "8",       "--max-lcm",
                                       "128",    "--space", "common-multiples"};
@@ -67,7 +44,7 @@ std::vector<std::string> with(std::vector<std::string> args, std::vector<std::st
 }
 
 TEST_F(CensusTool, BothSearchesWriteTheFixtureAndCertificatesTilvaneAccepts) {
-  const std::string fixture = read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k8_expected.txt");
+  const std::string fixture(embedded_fixture_text(8));
   for (const std::string search : {"decide", "exact"}) {
     const ProgramOutcome run = testing::run_program(census_run(with(
         kK8, {"--search", search, "--output", path(search + ".txt"), "--covers", path(search)})));
@@ -158,8 +135,7 @@ TEST_F(CensusTool, ResumesFromACheckpointAndRefusesAnotherRunsOrADamagedOne) {
   write_file(path("k8.txt.checkpoint"), text);
   run = testing::run_program(census_run(args));
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(read_file(path("k8.txt")),
-            read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k8_expected.txt"));
+  EXPECT_EQ(read_file(path("k8.txt")), embedded_fixture_text(8));
   EXPECT_NE(run.out.find("nodes: 32942353\n"), std::string::npos) << run.out;
   EXPECT_FALSE(fs::exists(path("k8.txt.checkpoint")));
 }
@@ -187,8 +163,7 @@ TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
 
   const ProgramOutcome resumed = testing::run_program(census_run(args));
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(read_file(path("k10.txt")),
-            read_file(fs::path(TILVANE_SOURCE_DIR) / "fixtures/k10_expected.txt"));
+  EXPECT_EQ(read_file(path("k10.txt")), embedded_fixture_text(10));
   EXPECT_NE(resumed.out.find("irreducible covering sets: 2102\n"), std::string::npos)
       << resumed.out;
 }

@@ -22,12 +22,11 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "program_run.h"
+#include "test_files.h"
 
 namespace {
 
@@ -35,15 +34,10 @@ namespace fs = std::filesystem;
 
 const fs::path kCaseRoot = fs::path(TILVANE_SOURCE_DIR) / "tests" / "e2e";
 
-std::string read_whole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using tilvane::testing::read_file;
 
 std::string read_optional(const fs::path& path) {
-  return fs::exists(path) ? read_whole(path) : std::string();
+  return fs::exists(path) ? read_file(path) : std::string();
 }
 
 std::string trimmed(std::string text) {
@@ -69,7 +63,7 @@ std::string unescape(const std::string& line) {
 }
 
 std::vector<std::string> read_arguments(const fs::path& path) {
-  const std::string content = read_whole(path);
+  const std::string content = read_file(path);
   std::vector<std::string> args;
   std::size_t start = 0;
   while (start < content.size()) {
@@ -117,13 +111,13 @@ TEST_P(E2e, OutputAndStatusMatchTheCase) {
   }
 
   if (fs::exists(dir / "program")) {
-    const std::string program = read_whole(dir / "program");
+    const std::string program = read_file(dir / "program");
     run.program_name = unescape(program.substr(0, program.find('\n')));
   }
   ASSERT_TRUE(fs::exists(dir / "args")) << dir << " has no args file";
   run.args = read_arguments(dir / "args");
   ASSERT_TRUE(fs::exists(dir / "status")) << dir << " has no status file";
-  const int expected_status = std::stoi(read_whole(dir / "status"));
+  const int expected_status = std::stoi(read_file(dir / "status"));
 
   const tilvane::testing::ProgramOutcome outcome = tilvane::testing::run_program(run);
   EXPECT_EQ(outcome.status, expected_status);

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -19,6 +19,7 @@
 #include "census/worker_pool.h"
 #include "engine/irreducibility.h"
 #include "program_run.h"
+#include "test_files.h"
 
 namespace tilvane {
 namespace {
@@ -116,67 +117,51 @@ TEST(ParallelCensus, EarliestFailingCandidateInOrderWinsWhateverTheWorkers) {
   }
 }
 
-TEST(ParallelCensus, FixtureProblemsStopItBeforeAnyCandidateIsGenerated) {
+// Each failure ends the census without a report. A fixture problem stops it
+// before any candidate is generated; a generation error is returned
+// unchanged; findings that differ from the fixture are a mismatch (one
+// irreducible set among sets too sparse to cover, where the fixture has 318).
+TEST(ParallelCensus, FailuresOfFixtureGenerationOrFindingsEndItWithoutAReport) {
   struct Case {
     std::size_t k;
     std::string fixture;
+    Result<ModuliSetList> candidates;
     std::string error;
+    bool generates;
   };
+  const ModuliSetList none;
+  const ModuliSetList one_irreducible = {{2, 3, 4, 5, 6, 10, 15, 20, 30},
+                                         {20, 21, 22, 23, 24, 25, 26, 27, 28},
+                                         {30, 31, 32, 33, 34, 35, 36, 37, 38}};
   const std::vector<Case> cases = {
-      {9, "", "expected k=9 fixture has 0 sets, not 318"},
-      {9, "2 3 4 5 6 10 15 20 30\n", "expected k=9 fixture has 1 sets, not 318"},
-      {10, "\n\n", "expected k=10 fixture has 0 sets, not 2102"},
-      {11, "2 3 4 5 6 8 10 15 16 20 80\n", "expected k=11 fixture has 1 sets, not 17040"},
-      {9, "\n2 3 x\n", "invalid expected-set token \"x\" on line 2"},
-      {10, "2 3 4\n", "expected-set line 1 is not 10 strictly increasing moduli: [2, 3, 4]"},
+      {9, "", none, "expected k=9 fixture has 0 sets, not 318", false},
+      {9, "2 3 4 5 6 10 15 20 30\n", none, "expected k=9 fixture has 1 sets, not 318", false},
+      {10, "\n\n", none, "expected k=10 fixture has 0 sets, not 2102", false},
+      {11, "2 3 4 5 6 8 10 15 16 20 80\n", none, "expected k=11 fixture has 1 sets, not 17040",
+       false},
+      {9, "\n2 3 x\n", none, "invalid expected-set token \"x\" on line 2", false},
+      {10, "2 3 4\n", none, "expected-set line 1 is not 10 strictly increasing moduli: [2, 3, 4]",
+       false},
+      {10, synthetic_fixture(10, 2102),
+       fail("internal duplicate in exact-LCM candidate enumeration"),
+       "internal duplicate in exact-LCM candidate enumeration", true},
+      {9, synthetic_fixture(9, 318), one_irreducible,
+       "k=9 census mismatch: computed 1 sets, expected 318", true},
   };
   auto pool = started_pool(2);
   for (const Case& c : cases) {
     bool generated = false;
     ParallelCensus census = census_with(c.k, c.fixture, pool.get(), [&] {
       generated = true;
-      return Result<ModuliSetList>(ModuliSetList{});
+      return c.candidates;
     });
     std::ostringstream out;
-    const Status status = run_parallel_census(census, 1000, out);
+    const Status status = run_parallel_census(census, 50000000, out);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error(), c.error);
-    EXPECT_FALSE(generated) << c.error;
+    EXPECT_EQ(generated, c.generates) << c.error;
     EXPECT_EQ(out.str(), "");
   }
-}
-
-TEST(ParallelCensus, CandidateGenerationErrorIsReturnedUnchanged) {
-  auto pool = started_pool(1);
-  const std::string fixture = synthetic_fixture(10, 2102);
-  std::ostringstream out;
-  const Status status = run_parallel_census(
-      census_with(10, fixture, pool.get(),
-                  [] {
-                    return Result<ModuliSetList>(
-                        fail("internal duplicate in exact-LCM candidate enumeration"));
-                  }),
-      1000, out);
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(), "internal duplicate in exact-LCM candidate enumeration");
-  EXPECT_EQ(out.str(), "");
-}
-
-TEST(ParallelCensus, FindingsThatDifferFromTheFixtureAreAMismatch) {
-  // One irreducible set among sets too sparse to cover: the census finds 1
-  // set where the fixture holds 318.
-  const ModuliSetList candidates = {{2, 3, 4, 5, 6, 10, 15, 20, 30},
-                                    {20, 21, 22, 23, 24, 25, 26, 27, 28},
-                                    {30, 31, 32, 33, 34, 35, 36, 37, 38}};
-  auto pool = started_pool(2);
-  const std::string fixture = synthetic_fixture(9, 318);
-  std::ostringstream out;
-  const Status status = run_parallel_census(
-      census_with(9, fixture, pool.get(), [&] { return Result<ModuliSetList>(candidates); }),
-      50000000, out);
-  ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(), "k=9 census mismatch: computed 1 sets, expected 318");
-  EXPECT_EQ(out.str(), "");
 }
 
 TEST(ParallelCensus, OnlySizesNineToElevenHaveCandidateListsBeyondEight) {
@@ -187,12 +172,16 @@ TEST(ParallelCensus, OnlySizesNineToElevenHaveCandidateListsBeyondEight) {
   }
 }
 
-// Runs the program with one argument, optionally pinned to a single CPU of
-// this process's mask (as taskset -c would).
-tilvane::testing::ProgramOutcome run_program(const std::string& argument, bool one_cpu) {
-  tilvane::testing::ProgramOptions options = tilvane::testing::with_args({argument});
+// Runs the program with one census option, optionally pinned to a single CPU
+// of this process's mask (as taskset -c would); it must pass with report.
+void expect_census_report(const std::string& option, const std::string& report,
+                          bool one_cpu = false) {
+  testing::ProgramOptions options = testing::with_args({option});
   options.one_cpu = one_cpu;
-  return tilvane::testing::run_program(options);
+  const testing::ProgramOutcome run = testing::run_program(options);
+  EXPECT_EQ(run.err, "") << option;
+  EXPECT_EQ(run.status, 0) << option;
+  EXPECT_EQ(run.out, report) << option;
 }
 
 TEST(HeavyParallelCensus, K8ThroughThePoolGivesTheSameReportWithOneWorkerAndTwo) {
@@ -213,46 +202,30 @@ TEST(HeavyParallelCensus, K8ThroughThePoolGivesTheSameReportWithOneWorkerAndTwo)
   }
 }
 
-constexpr const char* k9_report =
-    "census k=9: 318 irreducible sets (exact list in fixtures/k9_expected.txt)\n"
-    "k=9 extrema: minimum largest modulus=30; maximum largest modulus=192; maximum reciprocal "
-    "sum=17/10\n"
-    "PASS: exhaustive k=9 common-multiple census checked 159225 candidate sets "
-    "(4160506669 exhaustive DFS nodes)\n";
-
 TEST(HeavyParallelCensus, K9ReportIsTheSameOnOneCpuAndOnAll) {
-  const tilvane::testing::ProgramOutcome all = run_program("--verify-k9-census", false);
-  EXPECT_EQ(all.err, "");
-  EXPECT_EQ(all.status, 0);
-  EXPECT_EQ(all.out, k9_report);
-  const tilvane::testing::ProgramOutcome one = run_program("--verify-k9-census", true);
-  EXPECT_EQ(one.status, 0);
-  EXPECT_EQ(one.out, all.out);
-  EXPECT_EQ(one.err, "");
+  const std::string report = testing::read_file(std::filesystem::path(TILVANE_SOURCE_DIR) /
+                                                "tests/expected/k9_census_report.txt");
+  for (bool one_cpu : {false, true}) expect_census_report("--verify-k9-census", report, one_cpu);
 }
 
 TEST(HeavyParallelCensus, K10CensusPasses) {
-  const tilvane::testing::ProgramOutcome run = run_program("--verify-k10-census", false);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "census k=10: 2102 irreducible sets (exact list in fixtures/k10_expected.txt)\n"
-            "k=10 extrema: minimum largest modulus=30; maximum largest modulus=384; maximum "
-            "reciprocal sum=109/60\n"
-            "PASS: exhaustive k=10 Simpson-filtered common-multiple census checked 28457 "
-            "candidate sets (6727789447 exhaustive DFS nodes)\n");
+  expect_census_report(
+      "--verify-k10-census",
+      "census k=10: 2102 irreducible sets (exact list in fixtures/k10_expected.txt)\n"
+      "k=10 extrema: minimum largest modulus=30; maximum largest modulus=384; maximum "
+      "reciprocal sum=109/60\n"
+      "PASS: exhaustive k=10 Simpson-filtered common-multiple census checked 28457 candidate "
+      "sets (6727789447 exhaustive DFS nodes)\n");
 }
 
 TEST(SlowParallelCensus, K11CensusPasses) {
-  const tilvane::testing::ProgramOutcome run = run_program("--verify-k11-census", false);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            "census k=11: 17040 irreducible sets (exact list in fixtures/k11_expected.txt)\n"
-            "k=11 extrema: minimum largest modulus=36; maximum largest modulus=768; maximum "
-            "reciprocal sum=28/15\n"
-            "PASS: exhaustive k=11 Simpson-filtered exact-LCM census checked 343875 candidate "
-            "sets (721471392335 exhaustive DFS nodes)\n");
+  expect_census_report(
+      "--verify-k11-census",
+      "census k=11: 17040 irreducible sets (exact list in fixtures/k11_expected.txt)\n"
+      "k=11 extrema: minimum largest modulus=36; maximum largest modulus=768; maximum "
+      "reciprocal sum=28/15\n"
+      "PASS: exhaustive k=11 Simpson-filtered exact-LCM census checked 343875 candidate "
+      "sets (721471392335 exhaustive DFS nodes)\n");
 }
 
 }  // namespace

@@ -83,6 +83,34 @@ inline void drain_streams(int out_fd, int err_fd, std::string& out, std::string&
   }
 }
 
+// Everything fd gives until end of file, an error, or, for a descriptor that
+// does not block, until nothing more is waiting.
+inline std::string read_available(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+// A pipe whose read end never blocks, standing in for a terminal or a
+// report's destination: take() gives what was written since the last look.
+struct Pipe {
+  Pipe() {
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0) << std::strerror(errno);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  }
+  ~Pipe() {
+    for (int fd : fds) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  std::string take() const { return read_available(fds[0]); }
+  int fds[2] = {-1, -1};
+};
+
 // A run of the program that has been started and not yet collected, so that
 // a test can act on a file while the program has it open.
 class ProgramRun {

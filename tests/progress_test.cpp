@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -68,37 +69,10 @@ TEST(ProgressLine, DurationsReadAsAClockRoundedUp) {
   for (const auto& [length, text] : cases) EXPECT_EQ(clock_duration(length), text);
 }
 
-// A pipe whose read end never blocks, standing in for a terminal: what the
-// progress wrote since the last look.
-class Capture {
- public:
-  Capture() {
-    EXPECT_EQ(::pipe(fds_), 0);
-    ::fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-  }
-  ~Capture() {
-    ::close(fds_[0]);
-    ::close(fds_[1]);
-  }
-  int fd() const { return fds_[1]; }
-  std::string take() {
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(fds_[0], buffer, sizeof buffer)) > 0) {
-      text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-  }
-
- private:
-  int fds_[2];
-};
-
 TEST(TerminalProgress, DrawsAtMostEveryIntervalAndErasesOnlyWhatItShowed) {
-  Capture screen;
+  testing::Pipe screen;
   Clock::time_point now{};
-  TerminalProgress progress(screen.fd(), [&] { return now; });
+  TerminalProgress progress(screen.fds[1], [&] { return now; });
 
   // Nothing is shown before a stage, and finishing then erases nothing.
   progress.advanced(5);
@@ -138,9 +112,9 @@ TEST(TerminalProgress, DrawsAtMostEveryIntervalAndErasesOnlyWhatItShowed) {
 }
 
 TEST(TerminalProgress, GoingAwayErasesTheLine) {
-  Capture screen;
+  testing::Pipe screen;
   {
-    TerminalProgress progress(screen.fd());
+    TerminalProgress progress(screen.fds[1]);
     progress.started("k=8", 7443);
   }
   const std::string shown = screen.take();
@@ -174,13 +148,8 @@ TEST(TerminalProgress, LineIsCutToTheTerminalWidth) {
   }
   ::close(pty.slave);
   pty.slave = -1;
-  std::string shown;
-  char buffer[256];
-  ssize_t got;
-  while ((got = ::read(pty.master, buffer, sizeof buffer)) > 0) {
-    shown.append(buffer, static_cast<std::size_t>(got));
-  }
-  EXPECT_EQ(shown, std::string("\rk=11: 0/343875 cand\x1b[K") + std::string(kErase));
+  EXPECT_EQ(testing::read_available(pty.master),
+            std::string("\rk=11: 0/343875 cand\x1b[K") + std::string(kErase));
 }
 
 // Records the stages a census reports and how much of its report it had
@@ -317,36 +286,12 @@ ProgramRun run_program(const std::vector<std::string>& args, Streams streams) {
   return tilvane::testing::run_program(options);
 }
 
-// Consumes a run of ASCII digits (at least one) from text at pos.
-bool take_digits(std::string_view text, std::size_t& pos) {
-  const std::size_t start = pos;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
-  return pos > start;
-}
-
-bool take_text(std::string_view text, std::size_t& pos, std::string_view expected) {
-  if (text.substr(pos, expected.size()) != expected) return false;
-  pos += expected.size();
-  return true;
-}
-
-// True for "k=N: D/T candidates decided", optionally followed by
+// "k=N: D/T candidates decided", optionally followed by
 // ", R.R/s, about H:MM:SS left".
-bool is_progress_drawing(std::string_view line) {
-  std::size_t pos = 0;
-  if (!take_text(line, pos, "k=") || !take_digits(line, pos) || !take_text(line, pos, ": ") ||
-      !take_digits(line, pos) || !take_text(line, pos, "/") || !take_digits(line, pos) ||
-      !take_text(line, pos, " candidates decided")) {
-    return false;
-  }
-  if (pos == line.size()) return true;
-  if (!take_text(line, pos, ", ") || !take_digits(line, pos) || !take_text(line, pos, ".") ||
-      !take_digits(line, pos) || !take_text(line, pos, "/s, about ")) {
-    return false;
-  }
-  const std::size_t clock_start = pos;
-  while (pos < line.size() && ((line[pos] >= '0' && line[pos] <= '9') || line[pos] == ':')) ++pos;
-  return pos > clock_start && take_text(line, pos, " left") && pos == line.size();
+bool is_progress_drawing(const std::string& line) {
+  static const std::regex drawing(
+      R"(k=\d+: \d+/\d+ candidates decided(, \d+\.\d+/s, about [\d:]+ left)?)");
+  return std::regex_match(line, drawing);
 }
 
 // The terminal text without its drawings and erasures ("\r...\x1b[K").
