@@ -16,8 +16,6 @@
 
 #include "base/text_format.h"
 #include "census/common_multiples.h"
-#include "engine/congruence.h"
-#include "engine/cover_check.h"
 #include "engine/decision_memo.h"
 #include "engine/fast_search.h"
 #include "engine/irreducibility.h"
@@ -25,49 +23,18 @@
 #include "engine/prime_power.h"
 #include "engine/residue_search.h"
 #include "engine/simd_level.h"
+#include "moduli_sets.h"
 
 namespace tilvane {
 namespace {
 
-using Moduli = std::vector<std::uint64_t>;
+using namespace tilvane::testing;
 constexpr std::uint64_t kNoBudget = UINT64_MAX;
-
-std::vector<SimdLevel> supported_levels() {
-  std::vector<SimdLevel> levels;
-  for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-    if (simd_level_supported(level)) levels.push_back(level);
-  }
-  return levels;
-}
-
-Moduli without(const Moduli& moduli, std::size_t skip) {
-  Moduli out;
-  for (std::size_t i = 0; i < moduli.size(); ++i) {
-    if (i != skip) out.push_back(moduli[i]);
-  }
-  return out;
-}
-
-// Each set followed by its one-modulus deletions.
-std::vector<Moduli> with_deletions(const std::vector<Moduli>& sets) {
-  std::vector<Moduli> out;
-  for (const Moduli& set : sets) {
-    out.push_back(set);
-    for (std::size_t i = 0; i < set.size(); ++i) out.push_back(without(set, i));
-  }
-  return out;
-}
-
-void expect_covers(const Moduli& moduli, const std::vector<std::uint64_t>& residues) {
-  ASSERT_EQ(residues.size(), moduli.size());
-  std::vector<Congruence> cover;
-  for (std::size_t i = 0; i < moduli.size(); ++i) cover.push_back({moduli[i], residues[i]});
-  EXPECT_TRUE(verify_displayed_cover(cover, *common_period(moduli)).ok());
-}
 
 // Decides every set with a shared memo on every level (and with the options
 // given) and compares the outcome with the expected one.
-void expect_same_outcomes(const std::vector<Moduli>& sets, const std::vector<SearchOutcome>& expected,
+void expect_same_outcomes(const std::vector<Moduli>& sets,
+                          const std::vector<SearchOutcome>& expected,
                           const DecisionOptions& options = {}) {
   for (SimdLevel level : supported_levels()) {
     DecisionMemo memo;
@@ -75,7 +42,9 @@ void expect_same_outcomes(const std::vector<Moduli>& sets, const std::vector<Sea
       auto d = decide_cover(sets[i], kNoBudget, &memo, level, options);
       ASSERT_TRUE(d.ok()) << d.error();
       ASSERT_EQ(d->outcome, expected[i]) << render_set(sets[i]) << " at " << simd_level_name(level);
-      if (d->outcome == SearchOutcome::Found) expect_covers(sets[i], d->residues);
+      if (d->outcome == SearchOutcome::Found) {
+        EXPECT_TRUE(covers(sets[i], d->residues)) << render_set(sets[i]);
+      }
     }
   }
 }
@@ -90,33 +59,14 @@ std::vector<SearchOutcome> literal_outcomes(const std::vector<Moduli>& sets) {
 // 1440 to 10080, reciprocals summing to at least 1, with their deletions.
 std::vector<Moduli> large_period_sets(std::size_t count) {
   const Moduli bases = {1440, 2016, 2520, 3072, 4320, 5040, 6144, 10080};
-  std::uint64_t state = 12345;
-  auto next = [&state] {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return state >> 33;
-  };
+  Random random(12345);
   std::vector<Moduli> sets;
   while (sets.size() < count) {
-    const std::uint64_t base = bases[sets.size() % bases.size()];
-    Moduli pool;
-    for (std::uint64_t d = 2; d <= base; ++d) {
-      if (base % d == 0) pool.push_back(d);
-    }
-    const std::size_t k = 6 + next() % 5;
-    for (std::size_t i = 0; i < k; ++i) std::swap(pool[i], pool[i + next() % (pool.size() - i)]);
-    Moduli set(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(k));
-    std::sort(set.begin(), set.end());
-    const std::uint64_t lcm = *common_period(set);
-    std::uint64_t sum = 0;
-    for (std::uint64_t m : set) sum += lcm / m;
-    if (sum >= lcm && lcm > 1024) sets.push_back(set);
+    Moduli set =
+        pick(divisors_from_two(bases[sets.size() % bases.size()]), 6 + random.below(5), random);
+    if (sum_at_least_one(set) && lcm_of(set) > 1024) sets.push_back(std::move(set));
   }
   return with_deletions(sets);
-}
-
-TEST(DecisionSearch, AgreesWithTheLiteralSearchOnEveryK7CandidateAndDeletion) {
-  const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
-  expect_same_outcomes(sets, literal_outcomes(sets));
 }
 
 // Random sets of large period, searched with and without the reductions
@@ -155,19 +105,21 @@ TEST(DecisionSearch, FindsCoversOfPeriods1440To20736) {
   expect_same_outcomes(sets, std::vector<SearchOutcome>(sets.size(), SearchOutcome::Found), plain);
 }
 
-TEST(DecisionSearch, EveryTechniqueCanBeSwitchedOffWithoutChangingTheAnswer) {
+// Every common-multiple candidate of k = 7 and its deletions, with all
+// techniques on and with each switched off in turn.
+TEST(DecisionSearch, AgreesWithTheLiteralSearchWhicheverTechniquesAreOn) {
   const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
   const std::vector<SearchOutcome> expected = literal_outcomes(sets);
-  std::vector<DecisionOptions> variants(9);
-  variants[0].reduce = false;
-  variants[1].merge = false;
-  variants[2].reduce_in_search = false;
-  variants[3].project = false;
-  variants[4].bound = false;
-  variants[5].fail_first = false;
-  variants[6].bound = variants[6].fail_first = false;
-  variants[7].heavy_min = 2;  // every node heavy
-  variants[8] = {false, false, false, false, false, false, 2, 1, 0};
+  std::vector<DecisionOptions> variants(10);
+  variants[1].reduce = false;
+  variants[2].merge = false;
+  variants[3].reduce_in_search = false;
+  variants[4].project = false;
+  variants[5].bound = false;
+  variants[6].fail_first = false;
+  variants[7].bound = variants[7].fail_first = false;
+  variants[8].heavy_min = 2;  // every node heavy
+  variants[9] = {false, false, false, false, false, false, 2, 1, 0};
   for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
 }
 
@@ -187,12 +139,14 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
       const auto exact = decide_irreducible_moduli(set, kNoBudget);
       const auto fast = decide_irreducible_fast(set, kNoBudget, &memo);
       ASSERT_TRUE(fast.ok()) << fast.error();
-      const bool covers = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
+      const bool covering = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
       const Verdict expected = exact->irreducible ? Verdict::Irreducible
-                               : covers           ? Verdict::Reducible
+                               : covering         ? Verdict::Reducible
                                                   : Verdict::NotCovering;
       ASSERT_EQ(fast->verdict, expected) << render_set(set);
-      if (fast->verdict == Verdict::Irreducible) expect_covers(set, fast->residues);
+      if (fast->verdict == Verdict::Irreducible) {
+        EXPECT_TRUE(covers(set, fast->residues)) << render_set(set);
+      }
     }
   }
 }
@@ -239,8 +193,8 @@ TEST(DecisionSearch, AnExhaustedBudgetIsReportedNeverGuessed) {
 
 TEST(DecisionSearch, PeriodFailuresCarryTheCommonPeriodTexts) {
   const std::vector<Moduli> sets = {
-      {2, 3, 6, 9999991, 9999973},                       // period beyond the limit
-      {2, 3, 6, 4294967291, 4294967279, 4294967231},     // LCM overflow
+      {2, 3, 6, 9999991, 9999973},                    // period beyond the limit
+      {2, 3, 6, 4294967291, 4294967279, 4294967231},  // LCM overflow
   };
   for (const Moduli& set : sets) {
     const auto d = decide_cover(set, kNoBudget);
@@ -258,15 +212,15 @@ TEST(DecisionPrimePower, ReducibleSetsWorkedOutByHand) {
     bool reducible;
   };
   const std::vector<Case> cases = {
-      {{2, 3, 4, 6, 12}, false},         // 2^2: {4, 12}; 3: {3, 6, 12}
-      {{2, 4, 8}, true},                 // 2^3: {8} alone
-      {{2, 3, 6}, true},                 // 3: {3, 6}, fewer than 3
+      {{2, 3, 4, 6, 12}, false},  // 2^2: {4, 12}; 3: {3, 6, 12}
+      {{2, 4, 8}, true},          // 2^3: {8} alone
+      {{2, 3, 6}, true},          // 3: {3, 6}, fewer than 3
       {{5}, true},
       {{2, 3, 4, 6, 8, 12, 24}, false},  // 2^3: {8, 24}; 3: four moduli
       {{2, 3, 5, 6, 10, 15, 30}, true},  // 5: {5, 10, 15, 30} but only 4 < 5
       {{2, 3, 4, 5, 6, 10, 12, 15, 20, 30, 60}, false},
       {{}, false},
-      {{9999991, 9999973}, false},       // period beyond the limit: not examined
+      {{9999991, 9999973}, false},  // period beyond the limit: not examined
   };
   for (const Case& c : cases) {
     EXPECT_EQ(prime_power_reducible(c.moduli), c.reducible) << render_set(c.moduli);
@@ -276,21 +230,15 @@ TEST(DecisionPrimePower, ReducibleSetsWorkedOutByHand) {
 // The reductions never change the answer: the node-exact search decides
 // random divisor sets and what the reductions leave of them alike.
 TEST(DecisionPrimePower, ReductionsNeverChangeTheNodeExactAnswer) {
-  std::uint64_t state = 99;
-  auto next = [&state] {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return state >> 33;
-  };
+  Random random(99);
   const Moduli bases = {48, 60, 72, 90, 120, 144, 180, 240, 288, 360};
   std::size_t reduced = 0;
   for (std::size_t n = 0; n < 1500; ++n) {
     const std::uint64_t base = bases[n % bases.size()];
-    Moduli pool;
-    for (std::uint64_t d = 2; d <= base; ++d) {
-      if (base % d == 0) pool.push_back(d);
-    }
-    const std::size_t k = std::min<std::size_t>(pool.size(), 4 + next() % 7);
-    for (std::size_t i = 0; i < k; ++i) std::swap(pool[i], pool[i + next() % (pool.size() - i)]);
+    Moduli pool = divisors_from_two(base);
+    const std::size_t k = std::min<std::size_t>(pool.size(), 4 + random.below(7));
+    for (std::size_t i = 0; i < k; ++i) std::swap(pool[i], pool[i + random.below(pool.size() - i)]);
+    // Kept in the order drawn, not sorted.
     Moduli set(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(k));
     const PrimePowerReduction r = reduce_prime_powers(set, *common_period(set), true);
     Moduli rest;
@@ -298,10 +246,11 @@ TEST(DecisionPrimePower, ReductionsNeverChangeTheNodeExactAnswer) {
       if (r.active[i] != 0) rest.push_back(r.items[i]);
     }
     if (rest.size() != set.size()) ++reduced;
-    const bool covers = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
-    const bool rest_covers =
-        r.period == 1 ? !rest.empty() : find_cover(rest, kNoBudget)->outcome == SearchOutcome::Found;
-    ASSERT_EQ(covers, rest_covers) << render_set(set) << " -> " << render_set(rest);
+    const bool set_covers = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
+    const bool rest_covers = r.period == 1
+                                 ? !rest.empty()
+                                 : find_cover(rest, kNoBudget)->outcome == SearchOutcome::Found;
+    ASSERT_EQ(set_covers, rest_covers) << render_set(set) << " -> " << render_set(rest);
   }
   EXPECT_GT(reduced, 500U);
 }
@@ -317,7 +266,7 @@ TEST(DecisionPrimePower, MergingPGroupsKeepsTheAnswerAndRebuildsCoveringResidues
   const auto d = decide_cover(set, 0);
   ASSERT_EQ(d->outcome, SearchOutcome::Found);
   EXPECT_EQ(d->nodes, 0U);
-  expect_covers(set, d->residues);
+  EXPECT_TRUE(covers(set, d->residues));
   // Without 2 the reductions leave nothing that could cover.
   EXPECT_EQ(decide_cover(Moduli{3, 4, 6, 12}, 0)->outcome, SearchOutcome::NotFound);
 }

@@ -8,80 +8,23 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/congruence.h"
 #include "engine/counter_search.h"
-#include "engine/cover_check.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
 #include "engine/residue_search.h"
 #include "engine/search_cache.h"
 #include "engine/simd_level.h"
 #include "engine/wide_bitset_search.h"
+#include "moduli_sets.h"
 
 namespace tilvane {
 namespace {
 
-using Moduli = std::vector<std::uint64_t>;
-
-// A small deterministic generator (splitmix64), the same on every platform.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t below(std::uint64_t n) { return next() % n; }
-
- private:
-  std::uint64_t state_;
-};
-
-Moduli divisors_from_two(std::uint64_t n) {
-  Moduli out;
-  for (std::uint64_t d = 2; d <= n; ++d) {
-    if (n % d == 0) out.push_back(d);
-  }
-  return out;
-}
-
-// k distinct members of pool, in increasing order.
-Moduli pick(const Moduli& pool, std::size_t k, Random& random) {
-  Moduli chosen = pool;
-  for (std::size_t i = 0; i < k; ++i) {
-    std::swap(chosen[i], chosen[i + random.below(chosen.size() - i)]);
-  }
-  chosen.resize(k);
-  std::sort(chosen.begin(), chosen.end());
-  return chosen;
-}
-
-Moduli without(const Moduli& moduli, std::size_t skip) {
-  Moduli out;
-  for (std::size_t i = 0; i < moduli.size(); ++i) {
-    if (i != skip) out.push_back(moduli[i]);
-  }
-  return out;
-}
-
-std::uint64_t lcm_of(const Moduli& moduli) {
-  return std::accumulate(moduli.begin(), moduli.end(), std::uint64_t{1},
-                         [](std::uint64_t a, std::uint64_t b) { return std::lcm(a, b); });
-}
-
-bool sum_at_least_one(const Moduli& moduli) {
-  const std::uint64_t lcm = lcm_of(moduli);
-  std::uint64_t sum = 0;
-  for (std::uint64_t m : moduli) sum += lcm / m;
-  return sum >= lcm;
-}
+using namespace tilvane::testing;
 
 // Sets like the census candidates: k divisors of some L up to 2^(k-1) whose
 // reciprocals sum to at least 1 (the others end in the pre-test), followed
@@ -91,18 +34,16 @@ std::vector<Moduli> census_like_sets(std::size_t per_size, std::uint64_t seed) {
   std::vector<Moduli> sets;
   for (std::size_t k = 5; k <= 11; ++k) {
     const std::uint64_t max_lcm = std::uint64_t{1} << (k - 1);
-    std::size_t made = 0;
-    while (made < per_size) {
+    for (std::size_t made = 0; made < per_size;) {
       const Moduli pool = divisors_from_two(2 + random.below(max_lcm - 1));
       if (pool.size() < k) continue;
-      const Moduli set = pick(pool, k, random);
+      Moduli set = pick(pool, k, random);
       if (!sum_at_least_one(set)) continue;
-      sets.push_back(set);
-      for (std::size_t i = 0; i < k; ++i) sets.push_back(without(set, i));
+      sets.push_back(std::move(set));
       ++made;
     }
   }
-  return sets;
+  return with_deletions(sets);
 }
 
 // Random sets of 2 to 9 moduli up to 60. Periods beyond the checker limit
@@ -134,14 +75,6 @@ std::vector<Moduli> large_sets(std::size_t count, std::uint64_t seed) {
   return sets;
 }
 
-std::vector<SimdLevel> supported_levels() {
-  std::vector<SimdLevel> levels;
-  for (SimdLevel level : {SimdLevel::Portable, SimdLevel::Avx2, SimdLevel::Avx512}) {
-    if (simd_level_supported(level)) levels.push_back(level);
-  }
-  return levels;
-}
-
 std::string describe(const Result<CoverSearch>& r) {
   if (!r) return "error " + r.error();
   std::string text = r->outcome == SearchOutcome::Found      ? "Found"
@@ -151,19 +84,17 @@ std::string describe(const Result<CoverSearch>& r) {
   return text;
 }
 
-// True when the congruences residues[i] (mod moduli[i]) cover every integer.
-bool covers(const Moduli& moduli, const Moduli& residues) {
-  std::vector<Congruence> congruences;
-  for (std::size_t i = 0; i < moduli.size(); ++i) congruences.push_back({moduli[i], residues[i]});
-  auto period = common_period(moduli);
-  return period && verify_displayed_cover(congruences, *period).ok();
-}
-
-// Both searches report 0 for a modulus that the cover did not need, so the
-// residues must agree exactly; the fast search's cover is checked directly.
-void expect_same_residues(const Moduli& moduli, const Moduli& literal, const Moduli& fast) {
-  EXPECT_EQ(literal, fast);
-  EXPECT_TRUE(covers(moduli, fast));
+// The same outcome and node count as the literal search; both report 0 for a
+// modulus that the cover did not need, so the residues must agree exactly,
+// and they must cover.
+void expect_same_as_literal(const Moduli& moduli, const Result<CoverSearch>& literal,
+                            const Result<CoverSearch>& search) {
+  EXPECT_EQ(describe(search), describe(literal));
+  if (literal && search && literal->outcome == SearchOutcome::Found &&
+      search->outcome == SearchOutcome::Found) {
+    EXPECT_EQ(search->residues, literal->residues);
+    EXPECT_TRUE(covers(moduli, search->residues));
+  }
 }
 
 // Compares the searches at budget on every level; returns the literal result.
@@ -172,12 +103,7 @@ Result<CoverSearch> expect_same_search(const Moduli& moduli, std::uint64_t budge
   for (SimdLevel level : supported_levels()) {
     SCOPED_TRACE(::testing::PrintToString(moduli) + " budget " + std::to_string(budget) + " " +
                  simd_level_name(level));
-    auto fast = find_cover_fast(moduli, budget, level);
-    EXPECT_EQ(describe(fast), describe(literal));
-    if (literal && fast && literal->outcome == SearchOutcome::Found &&
-        fast->outcome == SearchOutcome::Found) {
-      expect_same_residues(moduli, literal->residues, fast->residues);
-    }
+    expect_same_as_literal(moduli, literal, find_cover_fast(moduli, budget, level));
   }
   return literal;
 }
@@ -319,10 +245,7 @@ TEST(LargePeriodSearch, CounterAndWideBitsetSearchesMatchTheLiteralSearch) {
       for (const auto& [name, search] : searches) {
         SCOPED_TRACE(::testing::PrintToString(moduli) + " budget " + std::to_string(budget) + " " +
                      name);
-        EXPECT_EQ(describe(search), describe(literal));
-        if (literal->outcome == SearchOutcome::Found && search.outcome == SearchOutcome::Found) {
-          expect_same_residues(moduli, literal->residues, search.residues);
-        }
+        expect_same_as_literal(moduli, literal, search);
       }
       ++compared;
     }
