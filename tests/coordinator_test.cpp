@@ -390,7 +390,7 @@ TEST(ClusterOptions, IntervalsTimeoutsAndChunkLimitsArePositiveAndBounded) {
   ASSERT_TRUE(defaults);
   EXPECT_EQ(defaults->checkpoint_interval_s, 60u);
   EXPECT_EQ(defaults->rank_timeout_s, 120u);
-  EXPECT_EQ(defaults->chunk_limit, 64u);
+  EXPECT_EQ(defaults->chunk_limit, 1024u);
   auto given = parse({"--checkpoint-interval", "1", "--rank-timeout=5", "--chunk-limit", "1"});
   ASSERT_TRUE(given) << given.error();
   EXPECT_EQ(given->checkpoint_interval_s, 1u);

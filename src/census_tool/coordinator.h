@@ -37,7 +37,7 @@ struct CoordinatorSettings {
   ExplorationPlan plan;   // every rank must have been started for it
   std::size_t ranks = 1;  // computing ranks 0 to ranks - 1
   std::chrono::milliseconds rank_timeout{120000};
-  std::uint64_t max_chunk_per_worker = 64;
+  std::uint64_t max_chunk_per_worker = 1024;
 };
 
 // A text for one computing rank.

@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -17,10 +19,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the rank's main thread tends the link while its workers decide.
-// A finished chunk and a request for more go out within about this time;
-// the request goes out early enough that this delay is hidden.
-constexpr std::chrono::milliseconds kLookInterval{1};
+// While a request for a chunk is unanswered the main thread looks at the
+// link this often at first, then less often as the wait grows, up to
+// kLongestPoll; otherwise it looks every kQuietPoll, or at once when the
+// workers need it.
+constexpr std::chrono::microseconds kFirstPoll{50};
+constexpr std::chrono::microseconds kLongestPoll{1000};
+constexpr std::chrono::microseconds kQuietPoll{10000};
 
 // A chunk the rank holds. Its positions are started in order, so the
 // started ones are always the first `started`.
@@ -46,6 +51,10 @@ struct Taken {
 // never taken away while a worker decides one of its positions, and a deque
 // keeps the others in place, so a Taken stays valid until its outcome is
 // recorded.
+//
+// The workers wake the main thread when it has something to do: a chunk is
+// finished, fewer positions wait than its low-water mark, the feed closed,
+// or a worker left.
 class Feed {
  public:
   // The next position to decide, waiting until there is one; nothing once
@@ -57,6 +66,7 @@ class Feed {
       for (HeldChunk& chunk : chunks_) {
         if (chunk.started < chunk.count) {
           --unstarted_;
+          if (unstarted_ + 1 == low_water_) tell_main();
           return Taken{&chunk, chunk.started++};
         }
       }
@@ -77,6 +87,13 @@ class Feed {
     }
     chunk.outcomes[taken.offset] = std::move(*outcome);
     chunk.micros[taken.offset] = micros;
+    if (finished_locked(chunk)) tell_main();
+  }
+
+  void worker_left() {
+    std::lock_guard lock(mutex_);
+    ++workers_left_;
+    tell_main();
   }
 
   void add(const ChunkMessage& message) {
@@ -97,16 +114,28 @@ class Feed {
     close_locked();
   }
 
+  // Waits until a worker has news for the main thread or the timeout
+  // passes.
+  void wait_for_news(std::chrono::microseconds timeout) {
+    std::unique_lock lock(mutex_);
+    news_for_main_.wait_for(lock, timeout, [this] { return news_; });
+    news_ = false;
+  }
+
+  // The workers wake the main thread once the positions waiting to be
+  // started drop below mark.
+  void set_low_water(std::uint64_t mark) {
+    std::lock_guard lock(mutex_);
+    low_water_ = mark;
+  }
+
   // The outcomes of the oldest chunk, taken away, once every position of it
   // that will be decided is: all of them while the feed is open, the
   // started ones once it is closed.
   std::optional<DoneMessage> take_done() {
     std::lock_guard lock(mutex_);
-    if (chunks_.empty()) return std::nullopt;
+    if (chunks_.empty() || !finished_locked(chunks_.front())) return std::nullopt;
     HeldChunk& chunk = chunks_.front();
-    if (chunk.finished < chunk.started || (!closed_ && chunk.started < chunk.count)) {
-      return std::nullopt;
-    }
     DoneMessage done;
     for (std::size_t i = 0; i < chunk.outcomes.size(); ++i) {
       if (!chunk.outcomes[i]) continue;
@@ -131,25 +160,42 @@ class Feed {
     std::lock_guard lock(mutex_);
     return failure_;
   }
+  std::size_t workers_left() const {
+    std::lock_guard lock(mutex_);
+    return workers_left_;
+  }
 
  private:
+  bool finished_locked(const HeldChunk& chunk) const {
+    return chunk.finished == chunk.started && (closed_ || chunk.started == chunk.count);
+  }
   void close_locked() {
     closed_ = true;
     open_.notify_all();
+    tell_main();
+  }
+  void tell_main() {
+    news_ = true;
+    news_for_main_.notify_one();
   }
 
   mutable std::mutex mutex_;
-  std::condition_variable open_;
+  std::condition_variable open_;           // workers wait here for positions
+  std::condition_variable news_for_main_;  // the main thread waits here
   std::deque<HeldChunk> chunks_;
   std::uint64_t unstarted_ = 0;
+  std::uint64_t low_water_ = 0;
+  std::size_t workers_left_ = 0;
   bool closed_ = false;
+  bool news_ = false;
   std::optional<Error> failure_;
 };
 
-// One computing rank. While the workers decide, the main thread, which
-// would only wait, tends the link every look interval: it takes the
-// coordinator's texts, returns finished chunks, asks for more and sends
-// heartbeats. Only the main thread touches the link.
+// One computing rank. The workers run as one job of the pool, started from
+// a helper thread, and decide what the feed gives them; the main thread
+// alone touches the link: it takes the coordinator's texts, returns
+// finished chunks, asks for more and sends heartbeats, sleeping in between
+// until the workers need it or the link is due a look.
 class RankLoop {
  public:
   RankLoop(MessageLink& link, WorkerPool& pool, const Decider& decider,
@@ -161,17 +207,28 @@ class RankLoop {
     if (auto sent = send(HelloMessage{workers, work_.size(), settings_.plan}); !sent) {
       return std::move(sent).take_error();
     }
-    asked_ = true;
-    const auto worker = [this](std::size_t) { decide_while_fed(); };
-    const auto while_waiting = [this] {
-      if (trouble_) return;
+    asking_ = true;
+    std::thread job;
+    try {
+      job = std::thread([this, workers] {
+        pool_.for_each_index(workers, [this](std::size_t) {
+          decide_while_fed();
+          feed_.worker_left();
+        });
+      });
+    } catch (const std::system_error& e) {
+      return report(
+          fail(cat("cannot start the thread that runs this rank's workers: ", e.code().message())));
+    }
+    while (feed_.workers_left() < workers) {
+      feed_.wait_for_news(next_look());
+      if (trouble_) continue;
       if (auto looked = look(); !looked) {
         trouble_ = std::move(looked).take_error();
         feed_.close();
       }
-    };
-    pool_.for_each_index(pool_.worker_count(), worker,
-                         std::min(kLookInterval, settings_.heartbeat_interval), while_waiting);
+    }
+    job.join();
     if (trouble_) return report(std::move(*trouble_));
     if (auto failure = feed_.failure()) return report(std::move(*failure));
     auto ended = wind_down();
@@ -200,6 +257,14 @@ class RankLoop {
           std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
       feed_.finish(*taken, std::move(outcome), micros);
     }
+  }
+
+  // How long the main thread may sleep before it looks at the link again.
+  std::chrono::microseconds next_look() {
+    if (!asking_ || halted_) return kQuietPoll;
+    const auto wait = poll_;
+    poll_ = std::min(poll_ * 2, kLongestPoll);
+    return wait;
   }
 
   // Tells the coordinator once when this process was asked to stop.
@@ -240,7 +305,8 @@ class RankLoop {
     // A chunk that arrives once the job stops is held on a closed feed and
     // so goes back undecided.
     feed_.add(chunk);
-    asked_ = false;
+    asking_ = false;
+    poll_ = kFirstPoll;
     last_chunk_ = chunk.count;
     return {};
   }
@@ -260,20 +326,29 @@ class RankLoop {
     return {};
   }
 
-  // One round of the main thread's duties while the workers decide. A
-  // further chunk is asked for when fewer candidates wait to be started
-  // than the rank has workers or than half the last chunk held: large
-  // chunks are then asked for well before they are needed, and near the
-  // end of the job, when chunks are single candidates, a rank holds little
-  // that an idle rank could have taken.
+  // A further chunk is asked for once fewer candidates wait to be started
+  // than the rank has workers or than half the last chunk: its reply then
+  // comes while the workers still have the other half, and near the end of
+  // the job, when chunks are single candidates, the rank holds little that
+  // an idle rank could have taken.
+  std::uint64_t low_water() const {
+    return std::max<std::uint64_t>(pool_.worker_count(), (last_chunk_ + 1) / 2);
+  }
+
+  // One round of the main thread's duties: texts in and finished chunks out,
+  // a request for a further chunk when the waiting candidates run low and
+  // none is unanswered, and a heartbeat while the rank holds work and has
+  // said nothing for a while. A request the coordinator cannot serve since
+  // no work is left stays unanswered, and the rank asks no further.
   Status look() {
     if (auto watched = watch_stop(); !watched) return watched;
     if (auto exchanged = exchange(); !exchanged) return exchanged;
-    if (!halted_ && !ended_ && !asked_ &&
-        feed_.unstarted() < std::max<std::uint64_t>(pool_.worker_count(), (last_chunk_ + 1) / 2)) {
-      asked_ = true;
+    if (!halted_ && !ended_ && !asking_ && feed_.unstarted() < low_water()) {
+      asking_ = true;
+      poll_ = kFirstPoll;
       if (auto sent = send(MoreMessage{}); !sent) return sent;
     }
+    feed_.set_low_water(asking_ ? 0 : low_water());
     if (feed_.oldest() && Clock::now() - last_sent_ >= settings_.heartbeat_interval) {
       if (auto sent = send(BeatMessage{}); !sent) return sent;
     }
@@ -301,7 +376,8 @@ class RankLoop {
   Feed feed_;
   bool halted_ = false;  // the job stops: start nothing more
   bool told_ = false;    // this rank's own stop request has gone out
-  bool asked_ = false;   // a request for a chunk is unanswered
+  bool asking_ = false;  // a request for a chunk is unanswered
+  std::chrono::microseconds poll_ = kFirstPoll;
   std::uint64_t last_chunk_ = 0;
   std::optional<int> ended_;
   std::optional<Error> trouble_;
