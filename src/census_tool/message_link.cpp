@@ -56,9 +56,12 @@ Result<std::optional<Envelope>> LocalHub::take(std::size_t box) {
   return next;
 }
 
-void PollBackoff::sleep() {
-  std::this_thread::sleep_for(std::chrono::microseconds(sleep_us_));
+std::chrono::microseconds PollBackoff::next() {
+  const std::chrono::microseconds pause(sleep_us_);
   sleep_us_ = std::min(sleep_us_ * 2, kLongestSleepUs);
+  return pause;
 }
+
+void PollBackoff::sleep() { std::this_thread::sleep_for(next()); }
 
 }  // namespace tilvane

@@ -7,6 +7,7 @@
 // through the cluster's message passing.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -71,6 +72,10 @@ class LocalHub {
 class PollBackoff {
  public:
   void reset() { sleep_us_ = kFirstSleepUs; }
+  // The pause due now, for a caller that waits on something else meanwhile;
+  // the next one is longer.
+  std::chrono::microseconds next();
+  // Sleeps for next().
   void sleep();
 
  private:

@@ -20,11 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // While a request for a chunk is unanswered the main thread looks at the
-// link this often at first, then less often as the wait grows, up to
-// kLongestPoll; otherwise it looks every kQuietPoll, or at once when the
-// workers need it.
-constexpr std::chrono::microseconds kFirstPoll{50};
-constexpr std::chrono::microseconds kLongestPoll{1000};
+// link after a PollBackoff's pauses; otherwise every kQuietPoll, or at once
+// when the workers need it.
 constexpr std::chrono::microseconds kQuietPoll{10000};
 
 // A chunk the rank holds. Its positions are started in order, so the
@@ -261,10 +258,7 @@ class RankLoop {
 
   // How long the main thread may sleep before it looks at the link again.
   std::chrono::microseconds next_look() {
-    if (!asking_ || halted_) return kQuietPoll;
-    const auto wait = poll_;
-    poll_ = std::min(poll_ * 2, kLongestPoll);
-    return wait;
+    return !asking_ || halted_ ? kQuietPoll : reply_wait_.next();
   }
 
   // Tells the coordinator once when this process was asked to stop.
@@ -282,8 +276,9 @@ class RankLoop {
 
   Status take_message(std::string_view text) {
     auto message = parse_coordinator_message(text);
-    if (!message)
+    if (!message) {
       return fail(cat("message from the coordinator does not parse: ", message.error()));
+    }
     if (std::holds_alternative<HaltMessage>(*message)) {
       halt();
       return {};
@@ -306,7 +301,7 @@ class RankLoop {
     // so goes back undecided.
     feed_.add(chunk);
     asking_ = false;
-    poll_ = kFirstPoll;
+    reply_wait_.reset();
     last_chunk_ = chunk.count;
     return {};
   }
@@ -345,7 +340,7 @@ class RankLoop {
     if (auto exchanged = exchange(); !exchanged) return exchanged;
     if (!halted_ && !ended_ && !asking_ && feed_.unstarted() < low_water()) {
       asking_ = true;
-      poll_ = kFirstPoll;
+      reply_wait_.reset();
       if (auto sent = send(MoreMessage{}); !sent) return sent;
     }
     feed_.set_low_water(asking_ ? 0 : low_water());
@@ -374,10 +369,10 @@ class RankLoop {
   std::span<const ModuliSet> work_;
   const RankWorkerSettings& settings_;
   Feed feed_;
-  bool halted_ = false;  // the job stops: start nothing more
-  bool told_ = false;    // this rank's own stop request has gone out
-  bool asking_ = false;  // a request for a chunk is unanswered
-  std::chrono::microseconds poll_ = kFirstPoll;
+  bool halted_ = false;     // the job stops: start nothing more
+  bool told_ = false;       // this rank's own stop request has gone out
+  bool asking_ = false;     // a request for a chunk is unanswered
+  PollBackoff reply_wait_;  // while a request is unanswered
   std::uint64_t last_chunk_ = 0;
   std::optional<int> ended_;
   std::optional<Error> trouble_;
