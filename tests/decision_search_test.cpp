@@ -17,6 +17,7 @@
 #include "base/text_format.h"
 #include "census/common_multiples.h"
 #include "engine/decision_memo.h"
+#include "engine/dominance_store.h"
 #include "engine/fast_search.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
@@ -47,6 +48,23 @@ void expect_same_outcomes(const std::vector<Moduli>& sets,
       }
     }
   }
+}
+
+// All techniques on, each switched off in turn, and all off at once.
+std::vector<DecisionOptions> technique_variants() {
+  std::vector<DecisionOptions> variants(12);
+  variants[1].reduce = false;
+  variants[2].merge = false;
+  variants[3].reduce_in_search = false;
+  variants[4].project = false;
+  variants[5].bound = false;
+  variants[6].fail_first = false;
+  variants[7].bound = variants[7].fail_first = false;
+  variants[8].heavy_min = 2;  // every node heavy
+  variants[9].symmetry = false;
+  variants[10].fibres = false;
+  variants[11] = {false, false, false, false, false, false, 2, 1, 0, false, false, false, false};
+  return variants;
 }
 
 std::vector<SearchOutcome> literal_outcomes(const std::vector<Moduli>& sets) {
@@ -110,17 +128,9 @@ TEST(DecisionSearch, FindsCoversOfPeriods1440To20736) {
 TEST(DecisionSearch, AgreesWithTheLiteralSearchWhicheverTechniquesAreOn) {
   const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(7, 64));
   const std::vector<SearchOutcome> expected = literal_outcomes(sets);
-  std::vector<DecisionOptions> variants(10);
-  variants[1].reduce = false;
-  variants[2].merge = false;
-  variants[3].reduce_in_search = false;
-  variants[4].project = false;
-  variants[5].bound = false;
-  variants[6].fail_first = false;
-  variants[7].bound = variants[7].fail_first = false;
-  variants[8].heavy_min = 2;  // every node heavy
-  variants[9] = {false, false, false, false, false, false, 2, 1, 0};
-  for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
+  for (const DecisionOptions& options : technique_variants()) {
+    expect_same_outcomes(sets, expected, options);
+  }
 }
 
 // The node-exact search is bound to the literal one by its own tests; here
@@ -132,20 +142,46 @@ TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) 
   expect_same_outcomes(sets, expected);
 }
 
+// The verdicts against the census decision, with the redundant-class rule
+// and the dominance store on and off; the store is shared by four threads
+// that take the candidates in interleaved order, so a set is often looked
+// up before or while its dominators are decided.
 TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
   for (std::size_t k : {std::size_t{7}, std::size_t{8}}) {
-    DecisionMemo memo;
-    for (const Moduli& set : candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1))) {
-      const auto exact = decide_irreducible_moduli(set, kNoBudget);
-      const auto fast = decide_irreducible_fast(set, kNoBudget, &memo);
-      ASSERT_TRUE(fast.ok()) << fast.error();
+    const std::vector<Moduli> sets =
+        candidates_via_common_multiples(k, std::uint64_t{1} << (k - 1));
+    std::vector<Verdict> expected;
+    for (const Moduli& set : sets) {
       const bool covering = find_cover(set, kNoBudget)->outcome == SearchOutcome::Found;
-      const Verdict expected = exact->irreducible ? Verdict::Irreducible
-                               : covering         ? Verdict::Reducible
-                                                  : Verdict::NotCovering;
-      ASSERT_EQ(fast->verdict, expected) << render_set(set);
-      if (fast->verdict == Verdict::Irreducible) {
-        EXPECT_TRUE(covers(set, fast->residues)) << render_set(set);
+      expected.push_back(decide_irreducible_moduli(set, kNoBudget)->irreducible
+                             ? Verdict::Irreducible
+                         : covering ? Verdict::Reducible
+                                    : Verdict::NotCovering);
+    }
+    std::vector<DecisionOptions> variants(3);
+    variants[1].redundant = false;
+    variants[2].dominance = false;
+    for (const DecisionOptions& options : variants) {
+      DecisionMemo memo;
+      DominanceStore store;
+      std::vector<std::string> wrong(4);
+      std::vector<std::thread> threads;
+      for (std::size_t t = 0; t < wrong.size(); ++t) {
+        threads.emplace_back([&, t] {
+          for (std::size_t i = t; i < sets.size(); i += wrong.size()) {
+            const auto fast = decide_irreducible_fast(sets[i], kNoBudget, &memo,
+                                                      detected_simd_level(), options, &store);
+            const bool right =
+                fast.ok() && fast->verdict == expected[i] &&
+                (fast->verdict != Verdict::Irreducible || covers(sets[i], fast->residues));
+            if (!right && wrong[t].empty()) wrong[t] = render_set(sets[i]);
+          }
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
+      for (const std::string& set : wrong) EXPECT_EQ(set, "") << "k = " << k;
+      if (options.dominance) {
+        EXPECT_GT(store.entries(), 0U);
       }
     }
   }

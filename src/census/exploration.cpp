@@ -10,10 +10,12 @@
 #include "engine/cover_check.h"
 #include "engine/decision_memo.h"
 #include "engine/decision_search.h"
+#include "engine/dominance_store.h"
 #include "engine/irreducibility.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
 #include "engine/search_cache.h"
+#include "engine/simd_level.h"
 
 namespace tilvane {
 namespace {
@@ -48,21 +50,28 @@ std::string_view search_kind_name(SearchKind kind) {
   return kind == SearchKind::Decide ? "decide" : "exact";
 }
 
-// The decision search keeps one memo of failed states for every search of
-// the run; the node-exact search one table of deletion-search results.
+// The decision search keeps one memo of failed states and one store of sets
+// that do not cover for every search of the run; the node-exact search one
+// table of deletion-search results.
 struct Decider::Shared {
-  explicit Shared(const ExplorationPlan& plan) {
+  Shared(const ExplorationPlan& plan, const DecisionOptions& chosen) : options(chosen) {
     if (plan.search == SearchKind::Exact) {
       cache.emplace(search_budget(plan.max_nodes));
     } else {
       memo.emplace();
+      if (options.dominance) dominance.emplace();
     }
   }
+  DecisionOptions options;
   std::optional<SearchCache> cache;
   std::optional<DecisionMemo> memo;
+  std::optional<DominanceStore> dominance;
 };
 
-Decider::Decider(const ExplorationPlan& plan) : plan_(plan), shared_(new Shared(plan)) {}
+Decider::Decider(const ExplorationPlan& plan) : Decider(plan, DecisionOptions{}) {}
+
+Decider::Decider(const ExplorationPlan& plan, const DecisionOptions& options)
+    : plan_(plan), shared_(new Shared(plan, options)) {}
 
 Decider::~Decider() { delete shared_; }
 
@@ -95,7 +104,9 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
       outcome.kind = CandidateKind::Dropped;
       return outcome;
     }
-    auto verdict = decide_irreducible_fast(moduli, budget, &*shared_->memo);
+    auto verdict = decide_irreducible_fast(moduli, budget, &*shared_->memo, detected_simd_level(),
+                                           shared_->options,
+                                           shared_->dominance ? &*shared_->dominance : nullptr);
     if (!verdict) return std::move(verdict).take_error();
     outcome.nodes = verdict->nodes;
     switch (verdict->verdict) {

@@ -59,9 +59,13 @@ struct CandidateOutcome {
 
 // Decides one candidate under the plan's search and budget, with a memo or
 // cache shared by every call of one Decider (any number of threads at once).
+struct DecisionOptions;
+
+// The decision search's techniques follow options (all on by default).
 class Decider {
  public:
   explicit Decider(const ExplorationPlan& plan);
+  Decider(const ExplorationPlan& plan, const DecisionOptions& options);
   ~Decider();
   Decider(const Decider&) = delete;
   Decider& operator=(const Decider&) = delete;

@@ -25,7 +25,10 @@ constexpr std::size_t kEntryOverhead = 64;
 
 struct DecisionMemo::Shard {
   mutable std::mutex lock;
-  std::unordered_set<std::string, StoredHash> keys;
+  std::unordered_set<std::string, StoredHash> newer;
+  std::unordered_set<std::string, StoredHash> older;
+  std::size_t newer_bytes = 0;
+  std::size_t older_bytes = 0;
 };
 
 DecisionMemo::DecisionMemo(std::size_t byte_budget)
@@ -36,26 +39,28 @@ DecisionMemo::~DecisionMemo() = default;
 bool DecisionMemo::contains(const std::string& key, std::uint64_t hash) const {
   const Shard& shard = shards_[(hash >> 58) % kShards];
   std::lock_guard<std::mutex> guard(shard.lock);
-  return shard.keys.find(key) != shard.keys.end();
+  return shard.newer.count(key) != 0 || shard.older.count(key) != 0;
 }
 
 void DecisionMemo::insert(const std::string& key, std::uint64_t hash) {
   const std::size_t cost = key.size() + kEntryOverhead;
-  std::size_t used = bytes_.load(std::memory_order_relaxed);
-  do {
-    if (used + cost > budget_) return;
-  } while (!bytes_.compare_exchange_weak(used, used + cost, std::memory_order_relaxed));
+  const std::size_t generation_budget = budget_ / kShards / 2;
+  if (cost > generation_budget) return;
   Shard& shard = shards_[(hash >> 58) % kShards];
-  bool inserted = false;
-  {
-    std::lock_guard<std::mutex> guard(shard.lock);
-    inserted = shard.keys.insert(key).second;
+  std::lock_guard<std::mutex> guard(shard.lock);
+  if (shard.older.count(key) != 0) return;
+  if (shard.newer_bytes + cost > generation_budget) {
+    bytes_.fetch_sub(shard.older_bytes, std::memory_order_relaxed);
+    entries_.fetch_sub(shard.older.size(), std::memory_order_relaxed);
+    shard.older.clear();
+    shard.older.swap(shard.newer);
+    shard.older_bytes = shard.newer_bytes;
+    shard.newer_bytes = 0;
   }
-  if (inserted) {
-    entries_.fetch_add(1, std::memory_order_relaxed);
-  } else {
-    bytes_.fetch_sub(cost, std::memory_order_relaxed);
-  }
+  if (!shard.newer.insert(key).second) return;
+  shard.newer_bytes += cost;
+  bytes_.fetch_add(cost, std::memory_order_relaxed);
+  entries_.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace tilvane

@@ -7,8 +7,11 @@
 //
 // The memo is split into shards, each a hash set behind its own lock, so
 // that many threads may look up and insert at once. Its memory is bounded:
-// once the stored keys (with a fixed allowance per entry) reach the byte
-// budget, further inserts are dropped.
+// each shard keeps two generations of keys, and when the newer one reaches
+// half the shard's share of the byte budget (counting the keys with a fixed
+// allowance per entry) the older one is dropped and the newer takes its
+// place. A census keeps working with what its recent searches stored, which
+// is what its next searches, of neighbouring candidates, mostly meet.
 #pragma once
 
 #include <atomic>

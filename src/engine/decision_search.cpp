@@ -8,11 +8,16 @@
 
 #include "base/checked_math.h"
 #include "base/uint128.h"
+#include "engine/affine_symmetry.h"
+#include "engine/bit_rows.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
 #include "engine/decision_memo.h"
+#include "engine/dominance_store.h"
+#include "engine/fibre_rule.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
+#include "engine/redundant_class.h"
 #include "engine/search_abort.h"
 #include "engine/wide_bitset_kernels.h"
 
@@ -23,25 +28,12 @@ constexpr std::uint8_t kUnassigned = 0;
 constexpr std::uint8_t kAssigned = 1;
 constexpr std::uint8_t kDropped = 2;
 
-std::size_t words_for(std::uint64_t period) { return static_cast<std::size_t>((period + 63) / 64); }
-
-std::uint64_t low_mask(std::uint64_t bits) {
-  return bits % 64 == 0 ? ~std::uint64_t{0} : (std::uint64_t{1} << (bits % 64)) - 1;
-}
-
-// The 64 bits of a bitset that start at bit b; the word after the one
-// holding b must be readable (the bitsets keep a zero word past the period).
-std::uint64_t read_bits(const std::uint64_t* bits, std::uint64_t b) {
-  const std::size_t i = static_cast<std::size_t>(b / 64);
-  const unsigned s = static_cast<unsigned>(b % 64);
-  return s == 0 ? bits[i] : (bits[i] >> s) | (bits[i + 1] << (64 - s));
-}
-
 // x mod m by one multiplication (Lemire's method), for x and m below 2^32.
 struct FastMod {
   std::uint64_t m = 1;
   std::uint64_t magic = 0;
-  explicit FastMod(std::uint64_t modulus = 1) : m(modulus), magic(~std::uint64_t{0} / modulus + 1) {}
+  explicit FastMod(std::uint64_t modulus = 1)
+      : m(modulus), magic(~std::uint64_t{0} / modulus + 1) {}
   std::uint64_t operator()(std::uint64_t x) const {
     const std::uint64_t low = magic * x;
     return static_cast<std::uint64_t>((static_cast<u128>(low) * m) >> 64);
@@ -136,6 +128,7 @@ class DecisionDfs {
     residue_[first] = 0;
     const std::uint64_t uncovered = root_period_ - root_period_ / mod_[first];
     if (uncovered == 0) return SearchOutcome::Found;
+    if (options_.symmetry && mod_.size() >= 3) return explore_root(first, uncovered);
     return explore(0, root_period_, uncovered);
   }
 
@@ -157,6 +150,46 @@ class DecisionDfs {
   }
 
   std::uint64_t* level(std::size_t depth) { return levels_.data() + depth * stride_; }
+
+  // Assigns class r of modulus j below the node at depth, whose bitset
+  // holds `uncovered` residues, into the bitset of depth + 1; returns what
+  // is left uncovered.
+  std::uint64_t assign(std::size_t depth, std::size_t j, std::uint64_t r, std::uint64_t uncovered) {
+    const std::size_t words = words_for(root_period_);
+    const std::uint64_t* bits = level(depth);
+    const std::uint64_t covered = gain(bits, j, r, 0, words);
+    const Window w = window(j, r);
+    std::uint64_t* next = level(depth + 1);
+    kernels_.cut(next, bits, w.pattern, w.shift, 0, words);
+    next[words] = 0;
+    state_[j] = kAssigned;
+    residue_[j] = r;
+    return uncovered - covered;
+  }
+
+  // The first three moduli by the affine symmetry (affine_symmetry.h): the
+  // smallest at 0, the second at one residue per orbit, the third below
+  // gcd(lcm of the first two, its modulus). Each choice is a node.
+  SearchOutcome explore_root(std::size_t first, std::uint64_t uncovered) {
+    const SymmetryPlan plan = plan_symmetry(mod_, first);
+    for (const std::uint64_t r2 : plan.second_residues) {
+      if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+      ++nodes_;
+      const std::uint64_t left2 = assign(0, plan.second, r2, uncovered);
+      if (left2 == 0) return SearchOutcome::Found;
+      for (std::uint64_t r3 = 0; r3 < plan.third_residues; ++r3) {
+        if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+        ++nodes_;
+        const std::uint64_t left3 = assign(1, plan.third, r3, left2);
+        if (left3 == 0) return SearchOutcome::Found;
+        const SearchOutcome s = explore(2, root_period_, left3);
+        if (s != SearchOutcome::NotFound) return s;
+        state_[plan.third] = kUnassigned;
+      }
+      state_[plan.second] = kUnassigned;
+    }
+    return SearchOutcome::NotFound;
+  }
 
   std::uint64_t gain(const std::uint64_t* bits, std::size_t j, std::uint64_t r, std::size_t first,
                      std::size_t end) const {
@@ -516,13 +549,15 @@ class DecisionDfs {
       // the other moduli's best counts, or without the bound by their
       // capacity.
       for (ClassCounts& cc : classes) {
-        const std::uint64_t others =
-            options_.bound ? best_sum - cc.best : capacity - period / cc.m;
+        const std::uint64_t others = options_.bound ? best_sum - cc.best : capacity - period / cc.m;
         mark_workable(cc, uncovered > others ? uncovered - others : 1);
       }
-      x = choose_residue(bits, words, classes);
+      if (options_.fibres && !find_fibre_limits(bits, period, open)) return SearchOutcome::NotFound;
+      std::size_t limit = kNoLimit;
+      x = choose_residue(bits, words, classes, limit);
       if (x == kNoChoice) return SearchOutcome::NotFound;
       for (const ClassCounts& cc : classes) {
+        if (limit != kNoLimit && !below_limit(cc.j, fibre_limits_[limit])) continue;
         const std::uint64_t r = fast_[cc.j](x);
         if ((work_[cc.work + r / 64] >> (r % 64) & 1) == 0) continue;
         children.push_back({class_count(cc, r), cc.j, r});
@@ -565,30 +600,115 @@ class DecisionDfs {
   }
 
   static constexpr std::uint64_t kNoChoice = ~std::uint64_t{0};
+  static constexpr std::size_t kNoLimit = ~std::size_t{0};
+
+  // An over-full fibre rule of the node (fibre_rule.h): residues x whose
+  // fibre x mod step is marked may only be covered by moduli whose p-part
+  // is below p^e.
+  struct FibreLimit {
+    std::size_t prime;  // index into primes_
+    unsigned exponent;
+    FastMod step;
+    std::size_t mask;  // offset into fibre_masks_
+  };
+
+  bool below_limit(std::size_t j, const FibreLimit& limit) const {
+    return valuations_[j * primes_.size() + limit.prime] < limit.exponent;
+  }
+
+  bool in_overfull_fibre(std::uint64_t x, const FibreLimit& limit) const {
+    return test_bit(fibre_masks_.data() + limit.mask, limit.step(x));
+  }
+
+  // The fibre rules of a heavy node into fibre_limits_; false when some
+  // over-full fibre has no unassigned modulus of smaller p-part, which fails
+  // the node.
+  bool find_fibre_limits(const std::uint64_t* bits, std::uint64_t period, std::size_t open) {
+    fibre_limits_.clear();
+    fibre_masks_.clear();
+    for (std::size_t q = 0; q < primes_.size(); ++q) {
+      const std::uint64_t p = primes_[q];
+      unsigned e = 0;
+      for (std::uint64_t rest = period; rest % p == 0; rest /= p) ++e;
+      if (e == 0) continue;
+      std::uint64_t full = 0;
+      for (std::size_t j = 0; j < mod_.size(); ++j) {
+        if (state_[j] == kUnassigned && valuations_[j * primes_.size() + q] == e) ++full;
+      }
+      if (full >= p) continue;
+      const std::size_t mask = fibre_masks_.size();
+      fibre_masks_.resize(mask + words_for(period / p), 0);
+      if (!mark_overfull_fibres(bits, period, p, full, fibre_planes_, fibre_masks_.data() + mask)) {
+        fibre_masks_.resize(mask);
+        continue;
+      }
+      if (full == open) return false;
+      fibre_limits_.push_back({q, e, FastMod(period / p), mask});
+    }
+    return true;
+  }
 
   // The uncovered residue with the fewest workable choices among the first
   // scan_limit (the first with one choice ends the scan); kNoChoice when one
   // has none, which fails the node. Without fail first, the smallest.
+  // Residues in over-full fibres come first, each counting only the choices
+  // its tightest fibre rule allows; that rule's index goes to limit.
   std::uint64_t choose_residue(const std::uint64_t* bits, std::size_t words,
-                               const std::vector<ClassCounts>& classes) const {
+                               const std::vector<ClassCounts>& classes, std::size_t& limit) const {
     std::uint64_t best_x = kNoChoice;
     std::size_t best_choices = ~std::size_t{0};
     std::size_t scanned = 0;
-    const std::size_t limit = options_.fail_first ? options_.scan_limit : 1;
-    for (std::size_t w = 0; w < words && scanned < limit; ++w) {
-      for (std::uint64_t v = bits[w]; v != 0 && scanned < limit; v &= v - 1) {
-        const std::uint64_t x = 64 * w + static_cast<std::uint64_t>(std::countr_zero(v));
-        ++scanned;
-        std::size_t choices = 0;
-        for (const ClassCounts& cc : classes) {
-          const std::uint64_t r = fast_[cc.j](x);
-          choices += (work_[cc.work + r / 64] >> (r % 64)) & 1;
+    const std::size_t scan = options_.fail_first ? options_.scan_limit : 1;
+    // Returns true when the scan is over.
+    const auto consider = [&](std::uint64_t x, bool in_fibres) {
+      ++scanned;
+      std::size_t choices = 0;
+      for (const ClassCounts& cc : classes) {
+        const std::uint64_t r = fast_[cc.j](x);
+        choices += (work_[cc.work + r / 64] >> (r % 64)) & 1;
+      }
+      std::size_t rule = kNoLimit;
+      if (in_fibres) {
+        for (std::size_t f = 0; f < fibre_limits_.size(); ++f) {
+          if (!in_overfull_fibre(x, fibre_limits_[f])) continue;
+          std::size_t allowed = 0;
+          for (const ClassCounts& cc : classes) {
+            if (!below_limit(cc.j, fibre_limits_[f])) continue;
+            const std::uint64_t r = fast_[cc.j](x);
+            allowed += (work_[cc.work + r / 64] >> (r % 64)) & 1;
+          }
+          if (allowed < choices) {
+            choices = allowed;
+            rule = f;
+          }
         }
-        if (choices == 0) return kNoChoice;
-        if (choices < best_choices) {
-          best_choices = choices;
-          best_x = x;
-          if (choices == 1) return best_x;
+      }
+      if (choices == 0) {
+        best_x = kNoChoice;
+        return true;
+      }
+      if (choices < best_choices) {
+        best_choices = choices;
+        best_x = x;
+        limit = rule;
+        if (choices == 1) return true;
+      }
+      return scanned >= scan;
+    };
+    const auto in_some_fibre = [&](std::uint64_t x) {
+      for (const FibreLimit& f : fibre_limits_) {
+        if (in_overfull_fibre(x, f)) return true;
+      }
+      return false;
+    };
+    const bool fibres = !fibre_limits_.empty();
+    for (int pass = fibres ? 0 : 1; pass < 2; ++pass) {
+      for (std::size_t w = 0; w < words; ++w) {
+        for (std::uint64_t v = bits[w]; v != 0; v &= v - 1) {
+          const std::uint64_t x = 64 * w + static_cast<std::uint64_t>(std::countr_zero(v));
+          const bool in = fibres && in_some_fibre(x);
+          if (in != (pass == 0)) continue;
+          if (consider(x, in)) return best_x;
         }
       }
     }
@@ -620,6 +740,9 @@ class DecisionDfs {
   std::vector<std::uint64_t> counts_;
   std::vector<std::uint64_t> planes_;
   std::vector<std::uint64_t> work_;
+  std::vector<FibreLimit> fibre_limits_;
+  std::vector<std::uint64_t> fibre_masks_;
+  std::vector<std::uint64_t> fibre_planes_;
 };
 
 // The reciprocal-sum pre-test as find_cover makes it.
@@ -678,8 +801,7 @@ Result<CoverDecision> decide_cover(std::span<const std::uint64_t> moduli, std::u
     std::uint64_t capacity = 0;
     for (std::uint64_t m : active) capacity += reduction.period / m;
     if (capacity < reduction.period) return out;
-    DecisionDfs dfs(active, reduction.period, max_nodes, memo, wide_bitset_kernels(level),
-                    options);
+    DecisionDfs dfs(active, reduction.period, max_nodes, memo, wide_bitset_kernels(level), options);
     out.outcome = dfs.run();
     out.nodes = dfs.nodes();
     if (out.outcome != SearchOutcome::Found) return out;
@@ -713,28 +835,60 @@ std::vector<std::uint64_t> without(std::span<const std::uint64_t> moduli, std::s
 }  // namespace
 
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
-                                                      std::uint64_t max_nodes,
-                                                      DecisionMemo* memo) {
+                                                      std::uint64_t max_nodes, DecisionMemo* memo) {
   return decide_irreducible_fast(moduli, max_nodes, memo, detected_simd_level(), {});
 }
 
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes, DecisionMemo* memo,
                                                       SimdLevel level,
-                                                      const DecisionOptions& options) {
+                                                      const DecisionOptions& options,
+                                                      DominanceStore* dominance) {
   IrreducibilityVerdict out;
+  // The store takes sets in increasing order.
+  std::vector<std::uint64_t> sorted(moduli.begin(), moduli.end());
+  std::sort(sorted.begin(), sorted.end());
+  if (!options.dominance || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+    dominance = nullptr;
+  }
+  if (dominance != nullptr && dominance->dominated(sorted)) {
+    dominance->insert(sorted);
+    return out;
+  }
   auto whole = decide_cover(moduli, max_nodes, memo, level, options);
   if (!whole) return std::move(whole).take_error();
   out.nodes = whole->nodes;
-  if (whole->outcome == SearchOutcome::NotFound) return out;
+  if (whole->outcome == SearchOutcome::NotFound) {
+    if (dominance != nullptr) dominance->insert(sorted);
+    return out;
+  }
   const bool whole_known = whole->outcome == SearchOutcome::Found;
   if (whole_known && options.reduce && prime_power_reducible(moduli)) {
     out.verdict = Verdict::Reducible;
     return out;
   }
+  const std::optional<std::uint64_t> lcm = checked_lcm_of(moduli);
+  if (whole_known && options.redundant && lcm && redundant_class(moduli, whole->residues, *lcm)) {
+    out.verdict = Verdict::Reducible;
+    return out;
+  }
+  // Deleting a large modulus leaves the most to cover, so such deletions
+  // are the likeliest to fail fast or to be settled by the store; the order
+  // does not change the verdict.
+  std::vector<std::size_t> order(moduli.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (options.redundant) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return moduli[a] > moduli[b]; });
+  }
   bool undecided = !whole_known;
-  for (std::size_t i = 0; i < moduli.size(); ++i) {
+  for (const std::size_t i : order) {
     const std::vector<std::uint64_t> rest = without(moduli, i);
+    if (dominance != nullptr && lcm) {
+      const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[i]) - sorted.begin();
+      if (dominance->extension_stored(without(sorted, static_cast<std::size_t>(at)), *lcm))
+        continue;
+    }
     auto search = decide_cover(rest, max_nodes, memo, level, options);
     if (!search) return std::move(search).take_error();
     out.nodes += search->nodes;

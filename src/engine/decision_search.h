@@ -28,6 +28,7 @@
 namespace tilvane {
 
 class DecisionMemo;
+class DominanceStore;
 
 struct CoverDecision {
   SearchOutcome outcome = SearchOutcome::NotFound;  // Found, NotFound, BudgetExceeded
@@ -40,15 +41,20 @@ struct CoverDecision {
 // Which techniques the search uses (all by default; the others exist to
 // measure what each one gives, and every combination is exact).
 struct DecisionOptions {
-  bool reduce = true;            // prime-power reductions before the search
-  bool merge = true;             // among them, |A| = p replaced by one modulus
-  bool reduce_in_search = true;  // |A| < p at inner nodes
-  bool project = true;           // project onto the unassigned moduli's period
-  bool bound = true;             // best-gain bound
-  bool fail_first = true;        // branch on the residue with fewest choices
-  std::size_t heavy_min = 5;     // unassigned moduli for the steps above
-  std::size_t scan_limit = 256;  // uncovered residues examined for fail first
+  bool reduce = true;                 // prime-power reductions before the search
+  bool merge = true;                  // among them, |A| = p replaced by one modulus
+  bool reduce_in_search = true;       // |A| < p at inner nodes
+  bool project = true;                // project onto the unassigned moduli's period
+  bool bound = true;                  // best-gain bound
+  bool fail_first = true;             // branch on the residue with fewest choices
+  std::size_t heavy_min = 5;          // unassigned moduli for the steps above
+  std::size_t scan_limit = 256;       // uncovered residues examined for fail first
   std::uint64_t memo_min_nodes = 16;  // smaller failed subtrees are not stored
+  bool symmetry = true;   // the first three moduli by the affine maps (affine_symmetry.h)
+  bool fibres = true;     // over-full fibres branch on smaller p-parts (fibre_rule.h)
+  bool redundant = true;  // a cover's redundant class proves reducibility (redundant_class.h)
+  bool dominance = true;  // sets known not to cover settle others (dominance_store.h)
+  friend bool operator==(const DecisionOptions&, const DecisionOptions&) = default;
 };
 
 // The search with the detected SIMD level, or a chosen one (which must be
@@ -76,14 +82,18 @@ struct IrreducibilityVerdict {
 // Searches the whole set and then each one-modulus deletion, every search
 // with max_nodes. A covering deletion proves the set covers and is
 // reducible, even when the search of the whole set ran out of budget; a set
-// that covers and is prime-power reducible is reducible without deletion
-// searches. Any search out of budget otherwise gives Undecided.
+// that covers and is prime-power reducible, or whose cover has a redundant
+// class, is reducible without deletion searches. Any search out of budget
+// otherwise gives Undecided.
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes,
                                                       DecisionMemo* memo = nullptr);
+// With a dominance store (and options.dominance), a set the store settles
+// is not searched, and every set proven not to cover goes into the store.
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes, DecisionMemo* memo,
                                                       SimdLevel level,
-                                                      const DecisionOptions& options = {});
+                                                      const DecisionOptions& options = {},
+                                                      DominanceStore* dominance = nullptr);
 
 }  // namespace tilvane

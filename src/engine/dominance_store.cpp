@@ -1,0 +1,169 @@
+#include "engine/dominance_store.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace tilvane {
+namespace {
+
+// A set as up to 16 moduli of 16 bits, zero-padded; an all-zero key marks
+// an empty slot (moduli are at least 2).
+struct Key {
+  std::array<std::uint16_t, DominanceStore::kMaxSize> moduli{};
+  friend bool operator==(const Key&, const Key&) = default;
+  bool empty() const { return moduli[0] == 0; }
+
+  std::uint64_t hash() const {
+    std::uint64_t words[4];
+    std::memcpy(words, moduli.data(), sizeof words);
+    std::uint64_t h = 0x9e3779b97f4a7c15ULL;
+    for (std::uint64_t w : words) {
+      h = (h ^ w) * 0xff51afd7ed558ccdULL;
+      h ^= h >> 32;
+    }
+    h *= 0xbf58476d1ce4e5b9ULL;
+    return h ^ (h >> 29);
+  }
+};
+
+bool fits(std::span<const std::uint64_t> set) {
+  return !set.empty() && set.size() <= DominanceStore::kMaxSize &&
+         set.back() <= DominanceStore::kMaxModulus;
+}
+
+Key key_of(std::span<const std::uint64_t> set) {
+  Key key;
+  for (std::size_t i = 0; i < set.size(); ++i) key.moduli[i] = static_cast<std::uint16_t>(set[i]);
+  return key;
+}
+
+// The key of the set with set[skip] left out (skip = size for none) and x
+// put in its place in order.
+Key key_with(std::span<const std::uint64_t> set, std::size_t skip, std::uint64_t x) {
+  Key key;
+  std::size_t out = 0;
+  bool placed = false;
+  for (std::size_t i = 0; i < set.size(); ++i) {
+    if (i == skip) continue;
+    if (!placed && x < set[i]) {
+      key.moduli[out++] = static_cast<std::uint16_t>(x);
+      placed = true;
+    }
+    key.moduli[out++] = static_cast<std::uint16_t>(set[i]);
+  }
+  if (!placed) key.moduli[out] = static_cast<std::uint16_t>(x);
+  return key;
+}
+
+// The divisors d of n with 2 <= d < n, in decreasing order.
+void proper_divisors(std::uint64_t n, std::vector<std::uint64_t>& out) {
+  out.clear();
+  for (std::uint64_t d = 1; d <= n / d; ++d) {
+    if (n % d != 0) continue;
+    if (d >= 2) out.push_back(d);
+    if (n / d != d && d != 1) out.push_back(n / d);
+  }
+  std::sort(out.begin(), out.end(), std::greater<>());
+}
+
+bool holds(std::span<const std::uint64_t> set, std::uint64_t x) {
+  return std::binary_search(set.begin(), set.end(), x);
+}
+
+}  // namespace
+
+// Open addressing with linear probing, at most half full per generation.
+struct DominanceStore::Shard {
+  mutable std::mutex lock;
+  std::vector<Key> newer;
+  std::vector<Key> older;
+  std::size_t newer_count = 0;
+  std::size_t older_count = 0;
+
+  static bool find(const std::vector<Key>& table, const Key& key, std::uint64_t h) {
+    if (table.empty()) return false;
+    const std::size_t mask = table.size() - 1;
+    for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
+      if (table[i].empty()) return false;
+      if (table[i] == key) return true;
+    }
+  }
+};
+
+DominanceStore::DominanceStore(std::size_t byte_budget)
+    : generation_slots_(
+          std::bit_floor(std::max<std::size_t>(byte_budget / (2 * kShards * sizeof(Key)), 16))),
+      shards_(new Shard[kShards]) {}
+
+DominanceStore::~DominanceStore() = default;
+
+void DominanceStore::insert(std::span<const std::uint64_t> set) {
+  if (!fits(set)) return;
+  const Key key = key_of(set);
+  const std::uint64_t h = key.hash();
+  Shard& shard = shards_[h >> 60];
+  std::lock_guard guard(shard.lock);
+  if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return;
+  if (shard.newer.empty() || 2 * (shard.newer_count + 1) > shard.newer.size()) {
+    // The newer generation is full: it becomes the older one.
+    entries_.fetch_sub(shard.older_count, std::memory_order_relaxed);
+    shard.older.swap(shard.newer);
+    shard.older_count = shard.newer_count;
+    shard.newer.assign(generation_slots_, Key{});
+    shard.newer_count = 0;
+  }
+  const std::size_t mask = shard.newer.size() - 1;
+  std::size_t i = static_cast<std::size_t>(h) & mask;
+  while (!shard.newer[i].empty()) i = (i + 1) & mask;
+  shard.newer[i] = key;
+  ++shard.newer_count;
+  entries_.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool DominanceStore::contains(std::span<const std::uint64_t> set) const {
+  if (!fits(set)) return false;
+  const Key key = key_of(set);
+  const std::uint64_t h = key.hash();
+  const Shard& shard = shards_[h >> 60];
+  std::lock_guard guard(shard.lock);
+  return Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h);
+}
+
+bool DominanceStore::dominated(std::span<const std::uint64_t> set) const {
+  if (!fits(set)) return false;
+  std::vector<std::uint64_t> divisors;
+  for (std::size_t i = set.size(); i-- > 0;) {
+    proper_divisors(set[i], divisors);
+    for (std::uint64_t d : divisors) {
+      if (holds(set, d)) continue;
+      const Key key = key_with(set, i, d);
+      const std::uint64_t h = key.hash();
+      const Shard& shard = shards_[h >> 60];
+      std::lock_guard guard(shard.lock);
+      if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return true;
+    }
+  }
+  return false;
+}
+
+bool DominanceStore::extension_stored(std::span<const std::uint64_t> set, std::uint64_t lcm) const {
+  if (set.size() + 1 > kMaxSize || lcm > kMaxModulus || (!set.empty() && !fits(set))) return false;
+  std::vector<std::uint64_t> divisors;
+  proper_divisors(lcm, divisors);
+  divisors.push_back(lcm);
+  for (std::uint64_t x : divisors) {
+    if (holds(set, x)) continue;
+    const Key key = key_with(set, set.size(), x);
+    const std::uint64_t h = key.hash();
+    const Shard& shard = shards_[h >> 60];
+    std::lock_guard guard(shard.lock);
+    if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return true;
+  }
+  return false;
+}
+
+}  // namespace tilvane

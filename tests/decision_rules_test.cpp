@@ -1,0 +1,123 @@
+// The rules the decision search takes from the structure of covers: the
+// orbit representatives of the affine maps, the redundant class of a cover,
+// the store of sets that do not cover, and the memo that keeps storing once
+// its budget is reached.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/text_format.h"
+#include "engine/affine_symmetry.h"
+#include "engine/decision_memo.h"
+#include "engine/dominance_store.h"
+#include "engine/redundant_class.h"
+#include "moduli_sets.h"
+
+namespace tilvane {
+namespace {
+
+using testing::Moduli;
+
+TEST(AffineSymmetry, PlansWorkedOutByHand) {
+  struct Case {
+    Moduli moduli;
+    std::size_t second;
+    Moduli second_residues;
+    std::size_t third;
+    std::uint64_t third_residues;
+  };
+  const std::vector<Case> cases = {
+      // m1 = 2: s/tau(g) is 3 for 3 and 6, 2 for 4, 6 for 12; s = 12 with
+      // residues 0 and 1. lcm 12: 3, 4 and 6 each have w/gcd = 1, 3 first.
+      {{2, 3, 4, 6, 12}, 4, {0, 1}, 1, 3},
+      // m1 = 6: 8 (g = 2) gives 4, 12 (g = 6, tau 4) gives 3; lcm 24.
+      {{6, 8, 12}, 1, {0, 1}, 2, 12},
+      {{4, 6}, 1, {0, 1}, SymmetryPlan::kNone, 0},
+      {{5}, SymmetryPlan::kNone, {}, SymmetryPlan::kNone, 0},
+  };
+  for (const Case& c : cases) {
+    const SymmetryPlan plan = plan_symmetry(c.moduli, 0);
+    EXPECT_EQ(plan.second, c.second) << render_set(c.moduli);
+    EXPECT_EQ(plan.second_residues, c.second_residues) << render_set(c.moduli);
+    EXPECT_EQ(plan.third, c.third) << render_set(c.moduli);
+    if (c.third != SymmetryPlan::kNone) {
+      EXPECT_EQ(plan.third_residues, c.third_residues);
+    }
+  }
+}
+
+TEST(RedundantClass, FoundOnlyWhenEveryPointIsHeldTwice) {
+  struct Case {
+    Moduli moduli;
+    Moduli residues;
+    std::uint64_t period;
+    std::optional<std::size_t> redundant;
+  };
+  const std::vector<Case> cases = {
+      {{2, 3, 4, 6, 12}, {0, 0, 1, 1, 11}, 12, std::nullopt},  // an exact cover
+      {{2, 4, 4}, {0, 1, 3}, 4, std::nullopt},
+      {{2, 3, 4, 6, 12}, {0, 0, 1, 1, 5}, 12, 2},  // 1, 5, 9 (mod 12) held by 6, 12, 3
+      {{2, 2, 4}, {0, 1, 3}, 4, 2},                // 3 mod 4 lies in 1 mod 2
+      {{2, 2, 3}, {0, 1, 2}, 6, 2},                // two halves already cover
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(redundant_class(c.moduli, c.residues, c.period), c.redundant) << render_set(c.moduli);
+  }
+}
+
+TEST(DominanceStore, ReplacementsAndExtensionsOfStoredSets) {
+  DominanceStore store;
+  store.insert(Moduli{2, 3, 4});
+  store.insert(Moduli{3, 5, 6, 10});
+  EXPECT_TRUE(store.contains(Moduli{2, 3, 4}));
+  EXPECT_FALSE(store.contains(Moduli{2, 3}));
+  struct Case {
+    Moduli set;
+    bool dominated;
+  };
+  const std::vector<Case> replacements = {
+      {{2, 3, 8}, true},       // 8 -> 4
+      {{2, 3, 12}, true},      // 12 -> 4
+      {{2, 4, 9}, true},       // 9 -> 3
+      {{2, 3, 4}, false},      // no divisor replacement of itself
+      {{3, 5, 10, 12}, true},  // 12 -> 6
+      {{3, 5, 6, 20}, true},   // 20 -> 10
+      {{3, 6, 10, 25}, true},  // 25 -> 5
+      {{4, 5, 6, 10}, false},  // 4's divisor 2 gives {2,5,6,10}, not stored
+  };
+  for (const Case& c : replacements) {
+    EXPECT_EQ(store.dominated(c.set), c.dominated) << render_set(c.set);
+  }
+  EXPECT_TRUE(store.extension_stored(Moduli{2, 3}, 12));      // {2, 3} + 4
+  EXPECT_TRUE(store.extension_stored(Moduli{3, 6, 10}, 30));  // + 5
+  EXPECT_FALSE(store.extension_stored(Moduli{3, 6, 10}, 6));  // 5 does not divide 6
+  EXPECT_FALSE(store.extension_stored(Moduli{2, 5}, 60));
+  // Sets beyond the key are neither stored nor found.
+  store.insert(Moduli{2, 70000});
+  EXPECT_FALSE(store.contains(Moduli{2, 70000}));
+}
+
+// Both bounded tables keep storing once their budget is reached: the newest
+// entries are always found, the memory stays within the budget.
+TEST(BoundedTables, KeepStoringPastTheirBudget) {
+  DominanceStore store(std::size_t{1} << 16);
+  DecisionMemo memo(std::size_t{1} << 16);
+  for (std::uint64_t i = 0; i < 20000; ++i) {
+    const Moduli set = {2 + i % 1000, 3000 + i};
+    store.insert(set);
+    EXPECT_TRUE(store.contains(set)) << i;
+    const std::string key = "key" + std::to_string(i) + std::string(24, 'x');
+    const std::uint64_t hash = i * 0x9e3779b97f4a7c15ULL;
+    memo.insert(key, hash);
+    ASSERT_TRUE(memo.contains(key, hash)) << i;
+    ASSERT_LE(memo.bytes_used(), memo.byte_budget());
+  }
+  EXPECT_LT(store.entries(), 20000U);
+  EXPECT_LT(memo.entries(), 20000U);
+}
+
+}  // namespace
+}  // namespace tilvane
