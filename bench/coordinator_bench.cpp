@@ -49,8 +49,8 @@ void BM_SingleCandidateChunks(benchmark::State& state) {
   const auto restart = [&] {
     ledger = std::make_unique<ExplorationLedger>(work, ExplorationTally{});
     coordinator = std::make_unique<Coordinator>(
-        CoordinatorSettings{kPlan, kRanks, std::chrono::milliseconds(100000), 1}, work, *ledger,
-        nullptr, Coordinator::Clock::now());
+        CoordinatorSettings{kPlan, kRanks, std::chrono::milliseconds(100000), 1}, *ledger, nullptr,
+        Coordinator::Clock::now());
     for (int r = 0; r < kRanks; ++r) {
       out.clear();
       (void)coordinator->handle(r, hello, Coordinator::Clock::now(), out);

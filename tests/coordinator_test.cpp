@@ -168,8 +168,8 @@ struct Script {
   Script()
       : work_(work_of(kK8Plan)),
         ledger_(work_, {}),
-        coordinator_(CoordinatorSettings{kK8Plan, 2, std::chrono::milliseconds(1000), 64}, work_,
-                     ledger_, nullptr, start_) {}
+        coordinator_(CoordinatorSettings{kK8Plan, 2, std::chrono::milliseconds(1000), 64}, ledger_,
+                     nullptr, start_) {}
 
   Status say(int from, const std::string& text) {
     out_.clear();
@@ -188,6 +188,12 @@ struct Script {
       message.outcomes.push_back({p, *outcome, 1});
     }
     return render_rank_message(message);
+  }
+
+  // The chunk 0 to 63 with a cover of zeros for candidate 0.
+  std::string bad_certificate() {
+    const std::string rest = done(1, 64);
+    return "done 64\n0 irreducible 0 0 0 0 0 0 0 0 0 0\n" + rest.substr(rest.find('\n') + 1);
   }
 
   const Clock::time_point start_ = Clock::now();
@@ -238,7 +244,7 @@ TEST_F(ScriptedCoordinator, RefusesWhatDoesNotFitTheRanksState) {
       {{{0, hello()}}, {0, done(0, 10)}, "rank 0 returned 10 outcomes for its chunk of 64"},
       {{{0, hello()}}, {0, done(64, 65)}, "outside its chunk 0 to 63"},
       {{{0, hello()}}, {0, "fail out of memory\n"}, "rank 0: out of memory"},
-      {{{0, hello()}}, {0, "done 1\n0 irreducible 0 0 0 0 0 0 0 0 0 0\n"}, "bad certificate"},
+      {{{0, hello()}}, {0, bad_certificate()}, "bad certificate for candidate 0"},
   };
   for (const Case& c : cases) {
     Script fresh;
@@ -324,8 +330,8 @@ TEST(ClusterRun, RanksOnThreadsGatherTheSingleProcessTallyAcrossAStopAndAResume)
   int saves = 0;
   {
     ExplorationLedger ledger(work, {});
-    Coordinator coordinator({kK8Plan, 3, std::chrono::milliseconds(10000), 4}, work, ledger,
-                            nullptr, Clock::now());
+    Coordinator coordinator({kK8Plan, 3, std::chrono::milliseconds(10000), 4}, ledger, nullptr,
+                            Clock::now());
     LocalJob job(3, work);
     DriveHooks hooks;
     hooks.stop_requested = [&] { return ledger.next() > 1000; };
@@ -346,7 +352,7 @@ TEST(ClusterRun, RanksOnThreadsGatherTheSingleProcessTallyAcrossAStopAndAResume)
   }
   // Two ranks resume from the saved tally.
   ExplorationLedger ledger(work, saved);
-  Coordinator coordinator({kK8Plan, 2, std::chrono::milliseconds(10000), 64}, work, ledger, nullptr,
+  Coordinator coordinator({kK8Plan, 2, std::chrono::milliseconds(10000), 64}, ledger, nullptr,
                           Clock::now());
   LocalJob job(2, work);
   auto end = serve_exploration(job.hub.coordinator_link(), coordinator, ledger, {});
@@ -360,7 +366,7 @@ TEST(ClusterRun, RanksOnThreadsGatherTheSingleProcessTallyAcrossAStopAndAResume)
 TEST(ClusterRun, AFailedRankEndsTheServingWithItsErrorAndTheTallySaved) {
   const ModuliSetList work = work_of(kK8Plan);
   ExplorationLedger ledger(work, {});
-  Coordinator coordinator({kK8Plan, 2, std::chrono::milliseconds(10000), 64}, work, ledger, nullptr,
+  Coordinator coordinator({kK8Plan, 2, std::chrono::milliseconds(10000), 64}, ledger, nullptr,
                           Clock::now());
   LocalHub hub(2);
   // Rank 1 is an impostor: it asks for a chunk and answers with garbage.

@@ -68,14 +68,15 @@ TEST(CensusSpace, RefusesWhatTheSearchesOrTheMemoryCannotTake) {
 
 // A small work list with one outcome of every kind.
 struct Fixture {
-  ModuliSetList work = {{2, 3, 5}, {2, 4, 8}, {2, 3, 4}, {3, 4, 6}, {4, 6, 8}, {6, 8, 9}};
+  ModuliSetList work = {{2, 3, 5}, {2, 4, 8},         {2, 3, 4, 6, 12},
+                        {3, 4, 6}, {4, 6, 8, 12, 24}, {2, 3, 4, 6, 12}};
   std::vector<CandidateOutcome> outcomes = {
       {CandidateKind::Dropped, 0, {}},
       {CandidateKind::NotCovering, 5, {}},
-      {CandidateKind::Irreducible, 7, {0, 0, 1}},
+      {CandidateKind::Irreducible, 7, {0, 0, 1, 1, 11}},
       {CandidateKind::Reducible, 9, {}},
       {CandidateKind::Undecided, 11, {}},
-      {CandidateKind::Irreducible, 2, {0, 1, 2}},
+      {CandidateKind::Irreducible, 2, {1, 2, 0, 4, 6}},
   };
 };
 
@@ -89,8 +90,8 @@ TEST(ExplorationLedger, TallyDependsOnlyOnTheOutcomesNotOnTheirOrder) {
   EXPECT_EQ(t.searched, 5u);
   EXPECT_EQ(t.nodes, 34u);
   ASSERT_EQ(t.found.size(), 2u);
-  EXPECT_EQ(t.found[1], (FoundSet{{6, 8, 9}, {0, 1, 2}}));
-  EXPECT_EQ(t.undecided, (ModuliSetList{{4, 6, 8}}));
+  EXPECT_EQ(t.found[1], (FoundSet{{2, 3, 4, 6, 12}, {1, 2, 0, 4, 6}}));
+  EXPECT_EQ(t.undecided, (ModuliSetList{{4, 6, 8, 12, 24}}));
 
   std::vector<std::size_t> order = {0, 1, 2, 3, 4, 5};
   std::mt19937 random(7);
@@ -108,11 +109,12 @@ TEST(ExplorationLedger, RefusesAnOutcomeTwiceOrOutsideOrWithWrongResidues) {
   ASSERT_TRUE(ledger.record(1, f.outcomes[1]));
   EXPECT_FALSE(ledger.record(1, f.outcomes[1]));
   EXPECT_FALSE(ledger.record(6, f.outcomes[1]));
-  EXPECT_FALSE(ledger.record(2, {CandidateKind::Irreducible, 1, {0, 0}}));
   EXPECT_FALSE(ledger.record(3, {CandidateKind::Reducible, 1, {0, 0}}));
   ASSERT_TRUE(ledger.record(0, f.outcomes[0]));
   EXPECT_EQ(ledger.next(), 2u);
   EXPECT_FALSE(ledger.record(0, f.outcomes[0]));
+  // A certificate is checked against its candidate as it is folded in.
+  EXPECT_FALSE(ledger.record(2, {CandidateKind::Irreducible, 1, {0, 0}}));
 }
 
 Checkpoint sample_checkpoint() {
@@ -121,7 +123,7 @@ Checkpoint sample_checkpoint() {
   for (std::size_t i = 0; i < 5; ++i) EXPECT_TRUE(ledger.record(i, f.outcomes[i]));
   Checkpoint c;
   c.program_version = "1.2.3";
-  c.plan = {{SpaceKind::CommonMultiples, 3, 128}, SearchKind::Exact, 1000, 3};
+  c.plan = {{SpaceKind::CommonMultiples, 5, 128}, SearchKind::Exact, 1000, 3};
   c.work_count = f.work.size();
   c.tally = ledger.tally();
   c.elapsed_ms = 4321;

@@ -25,8 +25,8 @@ std::uint64_t search_budget(std::uint64_t max_nodes) {
   return max_nodes == 0 ? std::numeric_limits<std::uint64_t>::max() : max_nodes;
 }
 
-// Every covering choice a census reports is confirmed by the direct cover
-// check, independently of the search that found it.
+}  // namespace
+
 Status confirm_cover(std::span<const std::uint64_t> moduli,
                      std::span<const std::uint64_t> residues) {
   if (residues.size() != moduli.size()) {
@@ -34,7 +34,13 @@ Status confirm_cover(std::span<const std::uint64_t> moduli,
   }
   std::vector<Congruence> congruences;
   congruences.reserve(moduli.size());
-  for (std::size_t i = 0; i < moduli.size(); ++i) congruences.push_back({moduli[i], residues[i]});
+  for (std::size_t i = 0; i < moduli.size(); ++i) {
+    if (residues[i] >= moduli[i]) {
+      return fail(
+          cat("residue ", residues[i], " for modulus ", moduli[i], " of ", render_set(moduli)));
+    }
+    congruences.push_back({moduli[i], residues[i]});
+  }
   auto period = common_period(moduli);
   if (!period) return std::move(period).take_error();
   if (auto covered = verify_displayed_cover(congruences, *period); !covered) {
@@ -43,8 +49,6 @@ Status confirm_cover(std::span<const std::uint64_t> moduli,
   }
   return {};
 }
-
-}  // namespace
 
 std::string_view search_kind_name(SearchKind kind) {
   return kind == SearchKind::Decide ? "decide" : "exact";
@@ -131,19 +135,31 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
   return outcome;
 }
 
+ExplorationLedger::ExplorationLedger(const WorkList& work, ExplorationTally tally)
+    : count_(work.count()), tally_(std::move(tally)) {
+  auto reader = work.read_from(tally_.decided);
+  if (reader) {
+    reader_ = std::move(*reader);
+  } else {
+    broken_ = std::move(reader).take_error();
+  }
+}
+
 ExplorationLedger::ExplorationLedger(std::span<const ModuliSet> work, ExplorationTally tally)
-    : work_(work), tally_(std::move(tally)) {}
+    : ExplorationLedger(*set_work(work), std::move(tally)) {}
+
+ExplorationLedger::~ExplorationLedger() = default;
+ExplorationLedger::ExplorationLedger(ExplorationLedger&&) noexcept = default;
 
 Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcome) {
-  if (position < tally_.decided || position >= work_.size()) {
+  if (broken_) return *broken_;
+  if (position < tally_.decided || position >= count_) {
     return fail(cat("outcome for candidate ", position, " is outside the open part of the work"));
   }
   const std::uint64_t offset = position - tally_.decided;
   if (offset >= waiting_.size()) waiting_.resize(offset + 1);
   if (waiting_[offset]) return fail(cat("outcome for candidate ", position, " arrived twice"));
-  const ModuliSet& moduli = work_[position];
-  const bool irreducible = outcome.kind == CandidateKind::Irreducible;
-  if (irreducible ? outcome.residues.size() != moduli.size() : !outcome.residues.empty()) {
+  if (outcome.kind != CandidateKind::Irreducible && !outcome.residues.empty()) {
     return fail(
         cat("outcome for candidate ", position, " has ", outcome.residues.size(), " residues"));
   }
@@ -153,6 +169,15 @@ Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcom
   while (!waiting_.empty() && waiting_.front()) {
     CandidateOutcome& next = *waiting_.front();
     const std::uint64_t at = tally_.decided;
+    if (!reader_->next(candidate_)) return fail(cat("work list ends before candidate ", at));
+    if (next.kind == CandidateKind::Irreducible) {
+      if (next.residues.size() != candidate_.size()) {
+        return fail(cat("outcome for candidate ", at, " has ", next.residues.size(), " residues"));
+      }
+      if (auto confirmed = confirm_cover(candidate_, next.residues); !confirmed) {
+        return fail(cat("bad certificate for candidate ", at, ": ", confirmed.error()));
+      }
+    }
     if (__builtin_add_overflow(tally_.nodes, next.nodes, &tally_.nodes)) {
       return fail("census node counter overflow");
     }
@@ -161,10 +186,10 @@ Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcom
         ++tally_.dropped;
         break;
       case CandidateKind::Irreducible:
-        tally_.found.push_back({work_[at], std::move(next.residues)});
+        tally_.found.push_back({candidate_, std::move(next.residues)});
         break;
       case CandidateKind::Undecided:
-        tally_.undecided.push_back(work_[at]);
+        tally_.undecided.push_back(candidate_);
         break;
       case CandidateKind::NotCovering:
       case CandidateKind::Reducible:

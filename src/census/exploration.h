@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,6 +24,7 @@
 #include "base/moduli_set_list.h"
 #include "base/result.h"
 #include "census/space.h"
+#include "census/work_list.h"
 
 namespace tilvane {
 
@@ -96,34 +98,53 @@ struct ExplorationTally {
   friend bool operator==(const ExplorationTally&, const ExplorationTally&) = default;
 };
 
-// The outcomes of a work list of count candidates, gathered in order.
+// The outcomes of a work list, gathered in order. The ledger reads the
+// candidates forwards as their outcomes are folded in, so it needs neither
+// the list in memory nor the candidates of outcomes still waiting.
 class ExplorationLedger {
  public:
-  // candidates: the whole work list (positions 0 to count - 1); the tally
-  // may already hold a decided prefix, as read from a checkpoint.
+  // work: the whole work list (positions 0 to count - 1), which must outlive
+  // the ledger; the tally may already hold a decided prefix, as read from a
+  // checkpoint (no longer than the list).
+  ExplorationLedger(const WorkList& work, ExplorationTally tally);
+  // The same over sets held in memory.
   ExplorationLedger(std::span<const ModuliSet> work, ExplorationTally tally);
+  ~ExplorationLedger();
+  ExplorationLedger(ExplorationLedger&&) noexcept;
 
-  std::uint64_t count() const { return work_.size(); }
+  std::uint64_t count() const { return count_; }
   // The first position whose outcome has not been folded in.
   std::uint64_t next() const { return tally_.decided; }
   const ExplorationTally& tally() const { return tally_; }
 
   // Records the outcome for position; positions before next() and positions
-  // recorded before are refused, as is a count of residues that does not
-  // match the candidate. The tally advances over every outcome now
-  // contiguous with the prefix. Fails when the node total overflows.
+  // recorded before are refused. The tally advances over every outcome now
+  // contiguous with the prefix; as it does, an outcome whose count of
+  // residues does not match its candidate is refused, and so is a cover of
+  // an irreducible set that fails the cover check. Fails when the node total
+  // overflows.
   Status record(std::uint64_t position, CandidateOutcome outcome);
 
-  bool complete() const { return tally_.decided == work_.size(); }
+  bool complete() const { return tally_.decided == count_; }
 
  private:
-  std::span<const ModuliSet> work_;
+  std::unique_ptr<WorkList> owned_;
+  std::uint64_t count_ = 0;
+  std::unique_ptr<WorkReader> reader_;
+  std::optional<Error> broken_;  // the reader could not be opened
   ExplorationTally tally_;
   // Outcomes waiting for an earlier one, by position - next().
   std::deque<std::optional<CandidateOutcome>> waiting_;
+  ModuliSet candidate_;
 };
 
-// The work list of a plan: every sample-th candidate, from the first.
+// Every covering choice a census reports is confirmed by the direct cover
+// check, independently of the search that found it.
+Status confirm_cover(std::span<const std::uint64_t> moduli,
+                     std::span<const std::uint64_t> residues);
+
+// The work list of a plan held in memory: every sample-th candidate, from
+// the first.
 ModuliSetList sample_work(ModuliSetList candidates, std::uint64_t sample);
 
 // One set as a fixture line: the moduli separated by a blank, and a line

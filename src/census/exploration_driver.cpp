@@ -4,6 +4,8 @@
 #include <mutex>
 #include <optional>
 
+#include "base/text_format.h"
+
 namespace tilvane {
 namespace {
 
@@ -17,20 +19,36 @@ constexpr std::chrono::milliseconds kPollInterval{100};
 // Each worker records its outcome under the lock, which costs little next
 // to a decision. The calling thread copies the tally under the same lock for
 // a checkpoint and writes the copy after letting go of it.
-Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
-                                   std::span<const ModuliSet> work, ExplorationLedger& ledger,
-                                   const DriveHooks& hooks) {
+Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                                   ExplorationLedger& ledger, const DriveHooks& hooks) {
   const std::uint64_t first = ledger.next();
   const std::size_t open = static_cast<std::size_t>(ledger.count() - first);
   std::mutex lock;
   std::optional<Error> failure;
   std::atomic<bool> halt{false};
+  // The candidates are read in order by whichever worker is free; each task
+  // takes the next one.
+  std::mutex reading;
+  auto reader = work.read_from(first);
+  if (!reader) return std::move(reader).take_error();
+  std::uint64_t next_position = first;
 
-  const auto task = [&](std::size_t i) {
+  const auto task = [&](std::size_t) {
     if (halt.load(std::memory_order_relaxed)) return;
-    const std::uint64_t position = first + i;
+    ModuliSet candidate;
+    std::uint64_t position = 0;
+    {
+      std::lock_guard guard(reading);
+      position = next_position++;
+      if (!(*reader)->next(candidate)) {
+        std::lock_guard failing(lock);
+        if (!failure) failure = fail(cat("work list ends before candidate ", position));
+        halt.store(true, std::memory_order_relaxed);
+        return;
+      }
+    }
     const auto start = Clock::now();
-    auto outcome = decider.decide(work[position]);
+    auto outcome = decider.decide(candidate);
     const std::chrono::duration<double> took = Clock::now() - start;
     std::lock_guard guard(lock);
     if (hooks.durations != nullptr) (*hooks.durations)[position] = took.count();
@@ -70,6 +88,12 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
   if (failure) return std::move(*failure);
   if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
   return ledger.complete() ? DriveEnd::Complete : DriveEnd::Stopped;
+}
+
+Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
+                                   std::span<const ModuliSet> work, ExplorationLedger& ledger,
+                                   const DriveHooks& hooks) {
+  return drive_exploration(pool, decider, *set_work(work), ledger, hooks);
 }
 
 }  // namespace tilvane

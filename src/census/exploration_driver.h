@@ -14,6 +14,7 @@
 #include "base/result.h"
 #include "census/census_progress.h"
 #include "census/exploration.h"
+#include "census/work_list.h"
 #include "census/worker_pool.h"
 
 namespace tilvane {
@@ -37,6 +38,9 @@ enum class DriveEnd { Complete, Stopped };
 // Decides every position from ledger.next() on. The first error of a
 // decision or of the ledger ends the drive (the candidates running finish
 // first) and is returned.
+Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                                   ExplorationLedger& ledger, const DriveHooks& hooks);
+// The same over sets held in memory.
 Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider,
                                    std::span<const ModuliSet> work, ExplorationLedger& ledger,
                                    const DriveHooks& hooks);

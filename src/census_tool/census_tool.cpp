@@ -17,6 +17,7 @@
 #include "census/checkpoint.h"
 #include "census/exploration_driver.h"
 #include "census/space.h"
+#include "census/work_list.h"
 #include "census/worker_pool.h"
 #include "cli/atomic_file.h"
 #include "cli/checked_output.h"
@@ -159,14 +160,18 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
                     ClusterRole* cluster) {
   const auto started = Clock::now();
   const ExplorationPlan& plan = o.plan;
-  auto candidates = enumerate_space(plan.space, candidate_memory_limit(plan.space.k));
-  if (!candidates) return std::move(candidates).take_error();
-  const std::uint64_t space_candidates = candidates->size();
+  auto counted = count_space(plan.space);
+  if (!counted) return std::move(counted).take_error();
+  const std::uint64_t space_candidates = *counted;
   ExplorationPlan effective = plan;
   if (o.action == CensusOptions::Action::Estimate && !o.sample_given) {
     effective.sample = std::max<std::uint64_t>(1, space_candidates / kEstimateSampleSize);
   }
-  const ModuliSetList work = sample_work(std::move(*candidates), effective.sample);
+  // The candidates stream from the space as they are decided; none is held
+  // beyond the chunks in flight.
+  auto streamed = space_work(plan.space, effective.sample);
+  if (!streamed) return std::move(streamed).take_error();
+  const WorkList& work = **streamed;
   const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
                        [] { return stop_signal != 0; }};
   // A computing rank of a cluster job needs the work list, a pool and a
@@ -174,12 +179,12 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const bool computes_only = cluster != nullptr && !cluster->coordinates();
 
   const std::string checkpoint_path = computes_only ? std::string() : checkpoint_path_of(o);
-  auto start = load_or_start(checkpoint_path, effective, work.size());
+  auto start = load_or_start(checkpoint_path, effective, work.count());
   if (!start) return std::move(start).take_error();
 
   auto pool = WorkerPool::start(o.threads != 0 ? o.threads : available_cpu_count());
   if (!pool) return std::move(pool).take_error();
-  const Decider decider(effective);
+  const Decider decider(effective, o.decision);
   if (computes_only) {
     install_stop_handlers();
     return cluster->compute(**pool, decider, work, job);
@@ -199,7 +204,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   hooks.stop_requested = [] { return stop_signal != 0; };
   hooks.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
   if (o.action == CensusOptions::Action::Estimate) {
-    seconds.assign(work.size(), 0.0);
+    seconds.assign(static_cast<std::size_t>(work.count()), 0.0);
     hooks.durations = &seconds;
   } else if (!checkpoint_path.empty()) {
     hooks.save_checkpoint = [&](const ExplorationTally& tally) {
@@ -207,7 +212,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
     };
   }
   install_stop_handlers();
-  ProgressStage stage(progress, cat("k=", plan.space.k), work.size() - ledger.next());
+  ProgressStage stage(progress, cat("k=", plan.space.k), work.count() - ledger.next());
   auto end = cluster != nullptr ? cluster->drive(**pool, decider, work, ledger, hooks, job)
                                 : drive_exploration(**pool, decider, work, ledger, hooks);
   stage.finish();
@@ -218,14 +223,14 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
       cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
   if (*end == DriveEnd::Stopped) {
     if (checkpoint_path.empty()) {
-      return fail(cat("stopped after ", ledger.next(), " of ", work.size(),
+      return fail(cat("stopped after ", ledger.next(), " of ", work.count(),
                       " candidates; no checkpoint was asked for, so nothing is kept"));
     }
     if (auto saved = save_checkpoint(checkpoint_path, *start, ledger.tally(), elapsed_ms());
         !saved) {
       return std::move(saved).take_error();
     }
-    out << cat("stopped after ", ledger.next(), " of ", work.size(),
+    out << cat("stopped after ", ledger.next(), " of ", work.count(),
                " candidates; checkpoint written to ", checkpoint_path,
                "; run the same command again to resume\n");
     return kExitIncomplete;

@@ -14,6 +14,7 @@
 #include "base/result.h"
 #include "census/exploration.h"
 #include "census/exploration_driver.h"
+#include "census/work_list.h"
 #include "census/worker_pool.h"
 
 namespace tilvane {
@@ -38,17 +39,17 @@ class ClusterRole {
   // Rank 0: decides the open part of the work list over every rank, its own
   // pool included, with the hooks of drive_exploration. Fails at once when
   // another rank could not start.
-  virtual Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider,
-                                 std::span<const ModuliSet> work, ExplorationLedger& ledger,
-                                 const DriveHooks& hooks, const ClusterJob& job) = 0;
+  virtual Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                                 ExplorationLedger& ledger, const DriveHooks& hooks,
+                                 const ClusterJob& job) = 0;
   // Rank 0, after drive: the worker threads of every rank together.
   virtual std::uint64_t workers() const = 0;
 
   // Every other rank: computes until rank 0 ends the job, and returns the
   // status it ended it with (1 without a word when rank 0 or another rank
   // could not start, since they report it).
-  virtual Result<int> compute(WorkerPool& pool, const Decider& decider,
-                              std::span<const ModuliSet> work, const ClusterJob& job) = 0;
+  virtual Result<int> compute(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                              const ClusterJob& job) = 0;
 
   // The end of this process's run: given what the run came to, settles the
   // job with the other ranks and returns what this process reports (an

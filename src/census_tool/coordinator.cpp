@@ -28,31 +28,6 @@ std::string describe_plan(const ExplorationPlan& plan, std::uint64_t work_count)
              plan.max_nodes, ", sample ", plan.sample, ", ", work_count, " candidates");
 }
 
-// A covering choice that comes from another process is checked here before
-// it is recorded, so that no output ever holds a cover that does not cover.
-Status confirm_cover(std::span<const std::uint64_t> moduli,
-                     std::span<const std::uint64_t> residues) {
-  if (residues.size() != moduli.size()) {
-    return fail(cat(residues.size(), " residues for the ", moduli.size(), " moduli of ",
-                    render_set(moduli)));
-  }
-  std::vector<Congruence> congruences;
-  congruences.reserve(moduli.size());
-  for (std::size_t i = 0; i < moduli.size(); ++i) {
-    if (residues[i] >= moduli[i]) {
-      return fail(
-          cat("residue ", residues[i], " for modulus ", moduli[i], " of ", render_set(moduli)));
-    }
-    congruences.push_back({moduli[i], residues[i]});
-  }
-  auto period = common_period(moduli);
-  if (!period) return std::move(period).take_error();
-  if (auto covered = verify_displayed_cover(congruences, *period); !covered) {
-    return fail(cat("cover of ", render_set(moduli), " fails the cover check: ", covered.error()));
-  }
-  return {};
-}
-
 }  // namespace
 
 std::uint64_t chunk_size(std::uint64_t unassigned, std::uint64_t all_workers,
@@ -66,11 +41,9 @@ std::uint64_t chunk_size(std::uint64_t unassigned, std::uint64_t all_workers,
   return std::max<std::uint64_t>(static_cast<std::uint64_t>(size), 1);
 }
 
-Coordinator::Coordinator(const CoordinatorSettings& settings, std::span<const ModuliSet> work,
-                         ExplorationLedger& ledger, std::vector<double>* durations,
-                         Clock::time_point now)
+Coordinator::Coordinator(const CoordinatorSettings& settings, ExplorationLedger& ledger,
+                         std::vector<double>* durations, Clock::time_point now)
     : settings_(settings),
-      work_(work),
       ledger_(ledger),
       durations_(durations),
       ranks_(settings.ranks),
@@ -133,7 +106,8 @@ Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<
 }
 
 // The outcomes must lie in the rank's oldest chunk, each once (the ledger
-// refuses a second outcome for a position), and carry covers that cover;
+// refuses a second outcome for a position, and a cover that does not cover,
+// so that no output ever holds one from another process);
 // all of the chunk's outcomes must come unless the job is stopping. The
 // whole message is checked before any of it is recorded.
 Status Coordinator::take_outcomes(int from, const Chunk& chunk, DoneMessage done) {
@@ -142,11 +116,6 @@ Status Coordinator::take_outcomes(int from, const Chunk& chunk, DoneMessage done
     if (o.position < chunk.begin || o.position >= end) {
       return fail(cat("rank ", from, " sent an outcome for candidate ", o.position,
                       ", outside its chunk ", chunk.begin, " to ", end - 1));
-    }
-    if (o.outcome.kind == CandidateKind::Irreducible) {
-      if (auto confirmed = confirm_cover(work_[o.position], o.outcome.residues); !confirmed) {
-        return fail(cat("rank ", from, " sent a bad certificate: ", confirmed.error()));
-      }
     }
   }
   if (done.outcomes.size() > chunk.count || (done.outcomes.size() < chunk.count && !stopping_)) {

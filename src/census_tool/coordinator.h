@@ -50,11 +50,11 @@ class Coordinator {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // work: the work list; ledger: its decided prefix, and positions from
-  // ledger.next() on are handed out. durations, when set, receives each
-  // candidate's seconds by position.
-  Coordinator(const CoordinatorSettings& settings, std::span<const ModuliSet> work,
-              ExplorationLedger& ledger, std::vector<double>* durations, Clock::time_point now);
+  // ledger: the work list's decided prefix; positions from ledger.next() on
+  // are handed out. durations, when set, receives each candidate's seconds
+  // by position.
+  Coordinator(const CoordinatorSettings& settings, ExplorationLedger& ledger,
+              std::vector<double>* durations, Clock::time_point now);
 
   // Takes one message from computing rank from; the replies are appended to
   // out. A message that does not parse, does not fit the rank's state or
@@ -101,7 +101,6 @@ class Coordinator {
   void hand_out(int to, Rank& rank, std::vector<Outgoing>& out);
 
   CoordinatorSettings settings_;
-  std::span<const ModuliSet> work_;
   ExplorationLedger& ledger_;
   std::vector<double>* durations_;
   std::vector<Rank> ranks_;

@@ -134,10 +134,10 @@ class MpiRole : public ClusterRole {
   bool must_abort() const { return abort_; }
   std::uint64_t workers() const override { return workers_; }
 
-  Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider, std::span<const ModuliSet> work,
+  Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider, const WorkList& work,
                          ExplorationLedger& ledger, const DriveHooks& hooks,
                          const ClusterJob& job) override;
-  Result<int> compute(WorkerPool& pool, const Decider& decider, std::span<const ModuliSet> work,
+  Result<int> compute(WorkerPool& pool, const Decider& decider, const WorkList& work,
                       const ClusterJob& job) override;
   Result<int> conclude(Result<int> run) override;
 
@@ -182,9 +182,9 @@ Result<std::vector<int>> MpiRole::agree(bool ready) {
 // the caller. On a failure the hub is closed, which makes the computing
 // thread start no further candidate, and it is joined for the same reason
 // before the failure goes up (the job is aborted after it is reported).
-Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
-                                std::span<const ModuliSet> work, ExplorationLedger& ledger,
-                                const DriveHooks& hooks, const ClusterJob& job) {
+Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                                ExplorationLedger& ledger, const DriveHooks& hooks,
+                                const ClusterJob& job) {
   auto ready = agree(true);
   if (!ready) return std::move(ready).take_error();
   std::string missing;
@@ -201,10 +201,10 @@ Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
   coordinator_ =
       std::make_unique<Coordinator>(CoordinatorSettings{job.plan, static_cast<std::size_t>(size_),
                                                         job.rank_timeout, job.chunk_limit},
-                                    work, ledger, hooks.durations, Coordinator::Clock::now());
+                                    ledger, hooks.durations, Coordinator::Clock::now());
   const RankWorkerSettings local{job.plan, heartbeat_of(job.rank_timeout), {}};
   try {
-    local_ = std::thread([this, &pool, &decider, work, local] {
+    local_ = std::thread([this, &pool, &decider, &work, local] {
       local_result_ = run_rank_worker(hub_->rank_link(0), pool, decider, work, local);
     });
   } catch (const std::system_error& e) {
@@ -225,8 +225,8 @@ Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider,
   return end;
 }
 
-Result<int> MpiRole::compute(WorkerPool& pool, const Decider& decider,
-                             std::span<const ModuliSet> work, const ClusterJob& job) {
+Result<int> MpiRole::compute(WorkerPool& pool, const Decider& decider, const WorkList& work,
+                             const ClusterJob& job) {
   auto ready = agree(true);
   if (!ready) return std::move(ready).take_error();
   if (std::count(ready->begin(), ready->end(), 0) != 0) {

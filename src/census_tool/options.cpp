@@ -22,7 +22,8 @@ enum class Key {
   Threads,
   CheckpointInterval,
   RankTimeout,
-  ChunkLimit
+  ChunkLimit,
+  Without
 };
 
 struct ValueOption {
@@ -44,7 +45,39 @@ constexpr ValueOption kValueOptions[] = {
     {"--checkpoint-interval", Key::CheckpointInterval},
     {"--rank-timeout", Key::RankTimeout},
     {"--chunk-limit", Key::ChunkLimit},
+    {"--without", Key::Without},
 };
+
+// The techniques of the decision search that --without switches off, for
+// measuring what each gives; the answers are the same with or without any.
+struct Technique {
+  std::string_view name;
+  bool DecisionOptions::*flag;
+};
+constexpr Technique kTechniques[] = {
+    {"symmetry", &DecisionOptions::symmetry},
+    {"fibres", &DecisionOptions::fibres},
+    {"redundant", &DecisionOptions::redundant},
+    {"dominance", &DecisionOptions::dominance},
+};
+
+Status switch_off(DecisionOptions& options, std::string_view list) {
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    const Technique* found = nullptr;
+    for (const Technique& t : kTechniques) {
+      if (t.name == name) found = &t;
+    }
+    if (found == nullptr) {
+      return fail(cat("option --without takes symmetry, fibres, redundant or dominance, not ",
+                      quoted(name)));
+    }
+    options.*(found->flag) = false;
+    if (comma == std::string_view::npos) return {};
+    list.remove_prefix(comma + 1);
+  }
+}
 
 // Seconds beyond this would overflow the clocks that count them.
 constexpr std::uint64_t kLongestSeconds = 1'000'000'000;
@@ -112,6 +145,8 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
           *seconds;
       return {};
     }
+    case Key::Without:
+      return switch_off(o.decision, value);
     case Key::ChunkLimit: {
       auto limit = positive_number(option.name, value);
       if (!limit) return std::move(limit).take_error();
@@ -197,7 +232,7 @@ std::string census_usage(std::string_view program) {
              " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
              "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
              "         [--covers DIR] [--threads N] [--checkpoint-interval SECONDS]\n"
-             "         [--rank-timeout SECONDS] [--chunk-limit N] [--json]\n"
+             "         [--rank-timeout SECONDS] [--chunk-limit N] [--without TECHNIQUES] [--json]\n"
              "   or: ",
              program,
              " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"

@@ -10,6 +10,7 @@
 
 #include "base/result.h"
 #include "census/exploration.h"
+#include "engine/decision_search.h"
 
 namespace tilvane {
 
@@ -26,6 +27,7 @@ struct CensusOptions {
   std::uint64_t checkpoint_interval_s = 60;  // seconds between checkpoints
   std::uint64_t rank_timeout_s = 120;        // cluster runs: silence that means a dead rank
   std::uint64_t chunk_limit = 1024;          // cluster runs: candidates per thread in a chunk
+  DecisionOptions decision;                  // --without switches techniques off
 };
 
 // Reads the arguments after the program name. Fails with a one-line

@@ -31,6 +31,7 @@ struct HeldChunk {
   std::uint64_t count = 0;
   std::uint64_t started = 0;
   std::uint64_t finished = 0;
+  ModuliSetList sets;  // the candidates, read when the chunk arrived
   std::vector<std::optional<CandidateOutcome>> outcomes;  // by offset in the chunk
   std::vector<std::uint64_t> micros;
 };
@@ -93,11 +94,12 @@ class Feed {
     tell_main();
   }
 
-  void add(const ChunkMessage& message) {
+  void add(const ChunkMessage& message, ModuliSetList sets) {
     std::lock_guard lock(mutex_);
     HeldChunk chunk;
     chunk.begin = message.begin;
     chunk.count = message.count;
+    chunk.sets = std::move(sets);
     chunk.outcomes.resize(static_cast<std::size_t>(message.count));
     chunk.micros.resize(static_cast<std::size_t>(message.count), 0);
     chunks_.push_back(std::move(chunk));
@@ -195,13 +197,13 @@ class Feed {
 // until the workers need it or the link is due a look.
 class RankLoop {
  public:
-  RankLoop(MessageLink& link, WorkerPool& pool, const Decider& decider,
-           std::span<const ModuliSet> work, const RankWorkerSettings& settings)
+  RankLoop(MessageLink& link, WorkerPool& pool, const Decider& decider, const WorkList& work,
+           const RankWorkerSettings& settings)
       : link_(link), pool_(pool), decider_(decider), work_(work), settings_(settings) {}
 
   Result<int> run() {
     const std::uint64_t workers = pool_.worker_count();
-    if (auto sent = send(HelloMessage{workers, work_.size(), settings_.plan}); !sent) {
+    if (auto sent = send(HelloMessage{workers, work_.count(), settings_.plan}); !sent) {
       return std::move(sent).take_error();
     }
     asking_ = true;
@@ -249,7 +251,7 @@ class RankLoop {
   void decide_while_fed() {
     while (auto taken = feed_.take()) {
       const auto start = Clock::now();
-      auto outcome = decider_.decide(work_[taken->chunk->begin + taken->offset]);
+      auto outcome = decider_.decide(taken->chunk->sets[taken->offset]);
       const auto micros = static_cast<std::uint64_t>(
           std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
       feed_.finish(*taken, std::move(outcome), micros);
@@ -293,13 +295,21 @@ class RankLoop {
       return {};
     }
     const ChunkMessage chunk = std::get<ChunkMessage>(*message);
-    if (chunk.begin > work_.size() || chunk.count > work_.size() - chunk.begin) {
+    if (chunk.begin > work_.count() || chunk.count > work_.count() - chunk.begin) {
       return fail(cat("chunk of candidates ", chunk.begin, " to ", chunk.begin + chunk.count - 1,
-                      " lies outside the work list of ", work_.size()));
+                      " lies outside the work list of ", work_.count()));
+    }
+    // The chunk's candidates are read here, on the main thread, so that the
+    // workers never wait for the list.
+    auto reader = work_.read_from(chunk.begin);
+    if (!reader) return std::move(reader).take_error();
+    ModuliSetList sets(static_cast<std::size_t>(chunk.count));
+    for (ModuliSet& set : sets) {
+      if (!(*reader)->next(set)) return fail(cat("work list ends within chunk ", chunk.begin));
     }
     // A chunk that arrives once the job stops is held on a closed feed and
     // so goes back undecided.
-    feed_.add(chunk);
+    feed_.add(chunk, std::move(sets));
     asking_ = false;
     reply_wait_.reset();
     last_chunk_ = chunk.count;
@@ -366,7 +376,7 @@ class RankLoop {
   MessageLink& link_;
   WorkerPool& pool_;
   const Decider& decider_;
-  std::span<const ModuliSet> work_;
+  const WorkList& work_;
   const RankWorkerSettings& settings_;
   Feed feed_;
   bool halted_ = false;     // the job stops: start nothing more
@@ -382,8 +392,13 @@ class RankLoop {
 }  // namespace
 
 Result<int> run_rank_worker(MessageLink& link, WorkerPool& pool, const Decider& decider,
-                            std::span<const ModuliSet> work, const RankWorkerSettings& settings) {
+                            const WorkList& work, const RankWorkerSettings& settings) {
   return RankLoop(link, pool, decider, work, settings).run();
+}
+
+Result<int> run_rank_worker(MessageLink& link, WorkerPool& pool, const Decider& decider,
+                            std::span<const ModuliSet> work, const RankWorkerSettings& settings) {
+  return run_rank_worker(link, pool, decider, *set_work(work), settings);
 }
 
 }  // namespace tilvane

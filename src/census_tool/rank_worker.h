@@ -15,6 +15,7 @@
 #include "base/moduli_set_list.h"
 #include "base/result.h"
 #include "census/exploration.h"
+#include "census/work_list.h"
 #include "census/worker_pool.h"
 #include "census_tool/message_link.h"
 
@@ -33,6 +34,9 @@ struct RankWorkerSettings {
 // status it gave. A decision that fails is reported to the coordinator
 // ("fail") and returned as the error; so is a text from the coordinator that
 // does not parse or does not fit, and a chunk outside the work list.
+Result<int> run_rank_worker(MessageLink& link, WorkerPool& pool, const Decider& decider,
+                            const WorkList& work, const RankWorkerSettings& settings);
+// The same over sets held in memory.
 Result<int> run_rank_worker(MessageLink& link, WorkerPool& pool, const Decider& decider,
                             std::span<const ModuliSet> work, const RankWorkerSettings& settings);
 

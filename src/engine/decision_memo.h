@@ -24,7 +24,7 @@ namespace tilvane {
 
 class DecisionMemo {
  public:
-  static constexpr std::size_t kDefaultBytes = std::size_t{256} << 20;
+  static constexpr std::size_t kDefaultBytes = std::size_t{64} << 20;
 
   explicit DecisionMemo(std::size_t byte_budget = kDefaultBytes);
   ~DecisionMemo();

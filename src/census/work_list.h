@@ -1,0 +1,42 @@
+// The work list of an exploration: the candidates to decide, by position.
+// A list is read forwards from any position by readers, each owned by one
+// thread; a list made from a space streams its candidates (every sample-th
+// of the space) without holding them, so its memory does not grow with the
+// space.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "base/moduli_set_list.h"
+#include "base/result.h"
+#include "census/space.h"
+
+namespace tilvane {
+
+// Reads a work list forwards from the position it was opened at.
+class WorkReader {
+ public:
+  virtual ~WorkReader() = default;
+  // The candidate at the next position, or false after the last.
+  virtual bool next(ModuliSet& out) = 0;
+};
+
+class WorkList {
+ public:
+  virtual ~WorkList() = default;
+  virtual std::uint64_t count() const = 0;
+  // A reader whose first candidate is the one at position (count() gives
+  // a reader at the end). Fails beyond the end.
+  virtual Result<std::unique_ptr<WorkReader>> read_from(std::uint64_t position) const = 0;
+};
+
+// Every sample-th candidate of the space, from the first (sample >= 1).
+// Fails as count_space does.
+Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint64_t sample);
+
+// The sets given, which must outlive the list.
+std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets);
+
+}  // namespace tilvane
