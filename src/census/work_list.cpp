@@ -65,6 +65,66 @@ class SpaceWork final : public WorkList {
   std::uint64_t count_;
 };
 
+// Runs of consecutive candidates: run j starts at index j * gap.
+class RunsReader final : public WorkReader {
+ public:
+  RunsReader(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t position,
+             std::uint64_t count)
+      : cursor_(std::move(cursor)),
+        gap_(gap),
+        length_(length),
+        position_(position),
+        count_(count) {}
+
+  bool next(ModuliSet& out) override {
+    if (position_ == count_) return false;
+    const std::uint64_t index = position_ / length_ * gap_ + position_ % length_;
+    if (cursor_.index() != index && !cursor_.seek(index)) return false;
+    if (!cursor_.next(out)) return false;
+    ++position_;
+    return true;
+  }
+
+ private:
+  SpaceCursor cursor_;
+  std::uint64_t gap_;
+  std::uint64_t length_;
+  std::uint64_t position_;
+  std::uint64_t count_;
+};
+
+class RunsWork final : public WorkList {
+ public:
+  RunsWork(SpaceCursor cursor, std::uint64_t runs, std::uint64_t length)
+      : cursor_(std::move(cursor)) {
+    const std::uint64_t all = cursor_.count();
+    if (runs == 0 || length == 0 || all / runs <= length) {
+      gap_ = length_ = std::max<std::uint64_t>(all, 1);
+      count_ = all;
+    } else {
+      gap_ = all / runs;
+      length_ = length;
+      count_ = runs * length;
+    }
+  }
+
+  std::uint64_t count() const override { return count_; }
+
+  Result<std::unique_ptr<WorkReader>> read_from(std::uint64_t position) const override {
+    if (position > count_) {
+      return fail(cat("work position ", position, " is beyond the ", count_, " candidates"));
+    }
+    return std::unique_ptr<WorkReader>(
+        std::make_unique<RunsReader>(cursor_, gap_, length_, position, count_));
+  }
+
+ private:
+  SpaceCursor cursor_;
+  std::uint64_t gap_ = 1;
+  std::uint64_t length_ = 1;
+  std::uint64_t count_ = 0;
+};
+
 class SetReader final : public WorkReader {
  public:
   explicit SetReader(std::span<const ModuliSet> rest) : rest_(rest) {}
@@ -102,6 +162,14 @@ Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint
   if (!cursor) return std::move(cursor).take_error();
   return std::unique_ptr<WorkList>(
       std::make_unique<SpaceWork>(std::move(*cursor), std::max<std::uint64_t>(sample, 1)));
+}
+
+Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
+                                                  std::uint64_t run_length) {
+  auto cursor = SpaceCursor::open(space);
+  if (!cursor) return std::move(cursor).take_error();
+  return std::unique_ptr<WorkList>(
+      std::make_unique<RunsWork>(std::move(*cursor), runs, run_length));
 }
 
 std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets) {

@@ -36,6 +36,14 @@ class WorkList {
 // Fails as count_space does.
 Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint64_t sample);
 
+// `runs` runs of `run_length` consecutive candidates of the space, their
+// starts spread evenly over it (the whole space when it is no larger). A
+// sample of this shape sees what a whole run sees of the searches' shared
+// memo and dominance store, which a sample of scattered candidates does
+// not.
+Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
+                                                  std::uint64_t run_length);
+
 // The sets given, which must outlive the list.
 std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets);
 

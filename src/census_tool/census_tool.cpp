@@ -23,6 +23,8 @@
 #include "cli/checked_output.h"
 #include "cli/read_file.h"
 #include "cli/terminal_progress.h"
+#include "engine/decision_memo.h"
+#include "engine/dominance_store.h"
 #include "engine/simd_level.h"
 
 #ifndef TILVANE_VERSION
@@ -35,8 +37,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kProgram = "tilvane-census";
-// --estimate without --sample decides about this many candidates.
-constexpr std::uint64_t kEstimateSampleSize = 1000;
+// --estimate without --sample decides this many runs of this many
+// consecutive candidates, spread evenly over the space.
+constexpr std::uint64_t kEstimateRuns = 32;
+constexpr std::uint64_t kEstimateRunLength = 512;
 
 volatile std::sig_atomic_t stop_signal = 0;
 
@@ -51,6 +55,18 @@ void install_stop_handlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+// 1st, 2nd, 3rd, 4th, 11th, 12th, 13th, 21st, 5502nd.
+std::string ordinal(std::uint64_t n) {
+  const std::uint64_t tens = n % 100;
+  const std::uint64_t units = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : units == 1             ? "st"
+                       : units == 2             ? "nd"
+                       : units == 3             ? "rd"
+                                                : "th";
+  return cat(n, suffix);
 }
 
 std::string render_extremum(const std::optional<std::uint64_t>& value) {
@@ -164,12 +180,11 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   if (!counted) return std::move(counted).take_error();
   const std::uint64_t space_candidates = *counted;
   ExplorationPlan effective = plan;
-  if (o.action == CensusOptions::Action::Estimate && !o.sample_given) {
-    effective.sample = std::max<std::uint64_t>(1, space_candidates / kEstimateSampleSize);
-  }
   // The candidates stream from the space as they are decided; none is held
   // beyond the chunks in flight.
-  auto streamed = space_work(plan.space, effective.sample);
+  const bool in_runs = o.action == CensusOptions::Action::Estimate && !o.sample_given;
+  auto streamed = in_runs ? space_runs_work(plan.space, kEstimateRuns, kEstimateRunLength)
+                          : space_work(plan.space, effective.sample);
   if (!streamed) return std::move(streamed).take_error();
   const WorkList& work = **streamed;
   const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
@@ -236,7 +251,9 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
     return kExitIncomplete;
   }
   if (o.action == CensusOptions::Action::Estimate) {
-    out << render_estimate(effective, seconds, space_candidates, workers, simd, o.json);
+    out << render_estimate(effective, seconds, ledger.tally().found.size(), space_candidates,
+                           in_runs ? std::min(kEstimateRunLength, space_candidates) : 0, workers,
+                           simd, o.json);
     return kExitDone;
   }
 
@@ -262,8 +279,8 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
               plan.max_nodes == 0 ? std::string(", no budget")
                                   : cat(", at most ", plan.max_nodes, " nodes per search"),
               "\n");
-  text += plan.sample > 1 ? cat("candidates: ", tally.decided, " (every ", plan.sample, "th of ",
-                                facts.space_candidates, ")\n")
+  text += plan.sample > 1 ? cat("candidates: ", tally.decided, " (every ", ordinal(plan.sample),
+                                " of ", facts.space_candidates, ")\n")
                           : cat("candidates: ", tally.decided, "\n");
   text += cat("dropped without search: ", tally.dropped, "\n");
   text += cat("irreducible covering sets: ", tally.found.size(), "\n");
@@ -304,8 +321,19 @@ std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTa
 // mean over the sample, times the size of the space, is the core time of the
 // whole space; the sample is spread evenly over the candidate order, which
 // keeps it fair to the cheap and the dear parts of the space alike.
+std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found) {
+  // A found set: its record, and its moduli and residues on the heap.
+  const std::uint64_t per_found = sizeof(FoundSet) + 2 * (8 * plan.space.k + 16);
+  const std::uint64_t tables = plan.search == SearchKind::Decide
+                                   ? DecisionMemo::kDefaultBytes + DominanceStore::kDefaultBytes
+                                   : 0;
+  constexpr std::uint64_t kRest = std::uint64_t{40} << 20;  // program, pools, space tables
+  return tables + found * per_found + kRest;
+}
+
 std::string render_estimate(const ExplorationPlan& plan, std::span<const double> seconds,
-                            std::uint64_t space_candidates, std::size_t workers,
+                            std::uint64_t found, std::uint64_t space_candidates,
+                            std::uint64_t run_length, std::size_t workers,
                             std::string_view simd_level, bool json) {
   std::vector<double> sorted(seconds.begin(), seconds.end());
   std::sort(sorted.begin(), sorted.end());
@@ -321,25 +349,35 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
   };
   char hours[32];
   std::snprintf(hours, sizeof hours, "%.3g", core_seconds / 3600);
+  const double share =
+      sorted.empty() ? 0 : static_cast<double>(found) / static_cast<double>(sorted.size());
+  const auto expected_found =
+      static_cast<std::uint64_t>(share * static_cast<double>(space_candidates) + 0.5);
+  const std::uint64_t peak_mb = estimated_peak_bytes(plan, expected_found) >> 20;
   if (json) {
     return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
                ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
                "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
-               ",\"sample\":", plan.sample, ",\"median_ms\":", ms(quantile(sorted, 0.5)),
+               ",\"sample\":", plan.sample, ",\"run_length\":", run_length,
+               ",\"median_ms\":", ms(quantile(sorted, 0.5)),
                ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
                ",\"p99_ms\":", ms(quantile(sorted, 0.99)),
                ",\"max_ms\":", ms(sorted.empty() ? 0 : sorted.back()), ",\"mean_ms\":", ms(mean),
-               ",\"core_hours\":", hours, ",\"wall_seconds\":", seconds_text(wall),
-               ",\"workers\":", workers, ",\"simd_level\":\"", simd_level, "\"}\n");
+               ",\"core_hours\":", hours, ",\"found\":", expected_found, ",\"peak_mb\":", peak_mb,
+               ",\"wall_seconds\":", seconds_text(wall), ",\"workers\":", workers,
+               ",\"simd_level\":\"", simd_level, "\"}\n");
   }
   return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
-             " search\n", "sampled: ", sorted.size(), " of ", space_candidates,
-             " candidates (every ", plan.sample, "th)\n", "time per candidate: median ",
-             ms(quantile(sorted, 0.5)), " ms, p90 ", ms(quantile(sorted, 0.9)), " ms, p99 ",
-             ms(quantile(sorted, 0.99)), " ms, max ", ms(sorted.empty() ? 0 : sorted.back()),
-             " ms, mean ", ms(mean), " ms\n", "whole space: ", hours, " core-hours; ",
-             duration_text(wall), " on this machine's ", workers, " workers (SIMD level ",
-             simd_level, ")\n");
+             " search\n", "sampled: ", sorted.size(), " of ", space_candidates, " candidates (",
+             run_length != 0 ? cat("runs of ", run_length, " consecutive candidates, spread evenly")
+                             : cat("every ", ordinal(plan.sample)),
+             ")\n", "time per candidate: median ", ms(quantile(sorted, 0.5)), " ms, p90 ",
+             ms(quantile(sorted, 0.9)), " ms, p99 ", ms(quantile(sorted, 0.99)), " ms, max ",
+             ms(sorted.empty() ? 0 : sorted.back()), " ms, mean ", ms(mean), " ms\n",
+             "whole space: ", hours, " core-hours; ", duration_text(wall), " on this machine's ",
+             workers, " workers (SIMD level ", simd_level, ")\n",
+             "irreducible covering sets: about ", expected_found, "; peak memory: about ", peak_mb,
+             " MB\n");
 }
 
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
