@@ -23,8 +23,8 @@ namespace {
 // the list; a copy taken after the seek must not move with the original.
 void expect_seeks_match(SpaceCursor cursor, const ModuliSetList& listed) {
   const std::uint64_t n = listed.size();
-  std::vector<std::uint64_t> indices = {0, 1, n / 3, n / 2, n - std::min<std::uint64_t>(n, 2),
-                                        n - std::min<std::uint64_t>(n, 1), n};
+  std::vector<std::uint64_t> indices = {
+      0, 1, n / 3, n / 2, n - std::min<std::uint64_t>(n, 2), n - std::min<std::uint64_t>(n, 1), n};
   for (std::uint64_t i = 1; i <= 12; ++i) indices.push_back(i * 2654435761u % (n + 1));
   for (const std::uint64_t index : indices) {
     if (index > n) continue;
@@ -79,24 +79,24 @@ TEST(SpaceStream, CensusSpacesStreamInTheListedOrder) {
 
 TEST(SpaceStream, SmallSpacesStreamInTheListedOrder) {
   const std::vector<CensusSpace> spaces = {
-      {SpaceKind::Subsets, 1, 2},
-      {SpaceKind::Subsets, 3, 9},
-      {SpaceKind::Subsets, 2, 50},
-      {SpaceKind::Subsets, 4, 4},  // only three values
-      {SpaceKind::CommonMultiples, 1, 2},
-      {SpaceKind::CommonMultiples, 1, 30},
-      {SpaceKind::CommonMultiples, 2, 12},
-      {SpaceKind::CommonMultiples, 4, 60},
-      {SpaceKind::CommonMultiples, 6, 97},
-      {SpaceKind::CommonMultiples, 6, 12},  // only 5 values divide 12
+    {SpaceKind::Subsets, 1, 2},
+    {SpaceKind::Subsets, 3, 9},
+    {SpaceKind::Subsets, 2, 50},
+    {SpaceKind::Subsets, 4, 4},  // only three values
+    {SpaceKind::CommonMultiples, 1, 2},
+    {SpaceKind::CommonMultiples, 1, 30},
+    {SpaceKind::CommonMultiples, 2, 12},
+    {SpaceKind::CommonMultiples, 4, 60},
+    {SpaceKind::CommonMultiples, 6, 97},
+    {SpaceKind::CommonMultiples, 6, 12},  // only 5 values divide 12
 #if !TILVANE_REDUCED
-      {SpaceKind::Simpson, 1, 100},  // n(L) < 1 only for L = 1
-      {SpaceKind::Simpson, 4, 64},   // no L with n(L) < 4 has four divisors
-      {SpaceKind::Simpson, 5, 12},   // {2, 3, 4, 6, 12} alone
-      {SpaceKind::Simpson, 5, 1000},
-      {SpaceKind::Simpson, 6, 64},
-      {SpaceKind::Simpson, 8, 300},
-      {SpaceKind::Simpson, 9, 100},
+    {SpaceKind::Simpson, 1, 100},  // n(L) < 1 only for L = 1
+    {SpaceKind::Simpson, 4, 64},   // no L with n(L) < 4 has four divisors
+    {SpaceKind::Simpson, 5, 12},   // {2, 3, 4, 6, 12} alone
+    {SpaceKind::Simpson, 5, 1000},
+    {SpaceKind::Simpson, 6, 64},
+    {SpaceKind::Simpson, 8, 300},
+    {SpaceKind::Simpson, 9, 100},
 #endif
   };
   for (const CensusSpace& space : spaces) expect_stream_matches_list(space);
@@ -104,11 +104,11 @@ TEST(SpaceStream, SmallSpacesStreamInTheListedOrder) {
 
 TEST(SpaceStream, OpenFailsAsTheCountDoes) {
   const std::vector<CensusSpace> spaces = {
-      {SpaceKind::CommonMultiples, 0, 64},
-      {SpaceKind::CommonMultiples, kSpaceSizeLimit + 1, 64},
-      {SpaceKind::Subsets, 3, 1},
-      {SpaceKind::CommonMultiples, 3, space_lcm_limit() + 1},
-      {SpaceKind::Subsets, 30, 1000},  // C(999, 30) exceeds 64 bits
+      {SpaceKind::CommonMultiples, 0, 64},                     // no moduli
+      {SpaceKind::CommonMultiples, kSpaceSizeLimit + 1, 64},   // more than the searches take
+      {SpaceKind::Subsets, 3, 1},                              // no value at all
+      {SpaceKind::CommonMultiples, 3, space_lcm_limit() + 1},  // beyond the period limit
+      {SpaceKind::Subsets, 30, 1000},                          // C(999, 30) exceeds 64 bits
   };
   for (const CensusSpace& space : spaces) {
     auto cursor = SpaceCursor::open(space);

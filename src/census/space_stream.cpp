@@ -1,7 +1,6 @@
 #include "census/space_stream.h"
 
 #include <algorithm>
-#include <functional>
 #include <numeric>
 #include <span>
 #include <utility>
@@ -68,7 +67,7 @@ struct SpaceCursor::Tables {
   std::vector<std::uint32_t> divisor_start;
   std::vector<std::uint32_t> divisor_pool;
 
-  static constexpr std::uint64_t kDivisorTableLimit = std::uint64_t{1} << 26;
+  static constexpr std::uint64_t kDivisorTableLimit = std::uint64_t{1} << 24;
 
   std::uint32_t reach_of(std::size_t s, std::uint64_t l) const {
     return reach[(s - 1) * (static_cast<std::size_t>(top) + 1) + static_cast<std::size_t>(l)];
@@ -156,12 +155,21 @@ Status SpaceCursor::Tables::build() {
   admitted.resize(kept);
   admitted.shrink_to_fit();
 
+  // One pass over the products L = d m up to top gives W(d) and, as the
+  // divisors d of each admitted L arrive in increasing order, the first
+  // entries of reach: the s-th smallest divisor d of L gives its s-th
+  // largest, m (1 excluded).
+  const std::size_t rows = std::max<std::size_t>(k - 1, 1);
+  reach.assign(rows * kept, 0);
+  std::vector<std::uint8_t> seeded(kept, 0);
   weight.assign(kept, 0);
   std::size_t most_divisors = 1;
   for (std::size_t d = 1; d < kept; ++d) {
     std::int32_t w = 0;
-    for (std::size_t m = 1, dm = d; dm < kept; ++m, dm += d) {
-      if (mobius[m] != 0 && admitted[dm] != 0) w += mobius[m];
+    for (std::size_t m = 1, l = d; l < kept; ++m, l += d) {
+      if (admitted[l] == 0) continue;
+      w += mobius[m];
+      if (m > 1 && seeded[l] < rows) reach[seeded[l]++ * kept + l] = static_cast<std::uint32_t>(m);
     }
     weight[d] = w;
     most_divisors = std::max<std::size_t>(most_divisors, divisor_count[d]);
@@ -184,16 +192,13 @@ Status SpaceCursor::Tables::build() {
                     " against ", count));
   }
 
-  // reach: each admitted L's own s-th largest divisors, then the greatest
-  // over the multiples, each l taking those of its multiples l p by primes
-  // p, from the top down.
-  const std::size_t rows = std::max<std::size_t>(k - 1, 1);
-  reach.assign(rows * kept, 0);
+  // reach is then the greatest over the multiples: each l takes those of
+  // its multiples l p by primes p, from the top down.
   std::vector<std::uint32_t> primes;
   for (std::size_t p = 2; p < kept; ++p) {
     if (least_prime[p] == p) primes.push_back(static_cast<std::uint32_t>(p));
   }
-  const auto spread_to_divisors = [&](std::size_t s) {
+  for (std::size_t s = 1; s <= rows; ++s) {
     std::uint32_t* row = reach.data() + (s - 1) * kept;
     for (std::size_t l = kept - 1; l >= 1; --l) {
       for (const std::uint32_t p : primes) {
@@ -201,11 +206,7 @@ Status SpaceCursor::Tables::build() {
         row[l] = std::max(row[l], row[l * p]);
       }
     }
-  };
-  for (std::size_t l = 2; l < kept; ++l) {
-    if (admitted[l] != 0) reach[l] = static_cast<std::uint32_t>(l);
   }
-  spread_to_divisors(1);
 
   // The divisor table, for the values that divide an admitted one: each d
   // is appended to the lists of its multiples in increasing d.
@@ -226,16 +227,6 @@ Status SpaceCursor::Tables::build() {
       }
     }
   }
-
-  std::vector<std::uint32_t> scratch;
-  for (std::size_t l = 2; l < kept; ++l) {
-    if (admitted[l] == 0) continue;
-    const auto divs = divisors(static_cast<std::uint32_t>(l), scratch);
-    for (std::size_t s = 2; s <= std::min(rows, divs.size() - 1); ++s) {
-      reach[(s - 1) * kept + l] = divs[divs.size() - s];
-    }
-  }
-  for (std::size_t s = 2; s <= rows; ++s) spread_to_divisors(s);
   return {};
 }
 
@@ -257,6 +248,7 @@ void SpaceCursor::Tables::children(std::uint32_t lcm, std::uint32_t last, std::s
   // A child's completions lie among those of its parent's multiples.
   const std::uint64_t value_limit = rest == 0 ? UINT64_MAX : reach_of(rest, l);
   const auto divs = divisors(lcm, scratch);
+  bool ordered = true;
   for (auto g_it = std::upper_bound(divs.begin(), divs.end(), last / q_max);
        g_it != divs.end() && *g_it < value_limit; ++g_it) {
     const std::uint64_t g = *g_it;
@@ -267,11 +259,14 @@ void SpaceCursor::Tables::children(std::uint32_t lcm, std::uint32_t last, std::s
       if (cofactor > 1 && std::gcd(q, cofactor) != 1) continue;
       const std::uint64_t next = l * q;
       if (rest == 0 ? admitted[next] == 0 : v >= reach_of(rest, next)) continue;
+      ordered = ordered && (out.empty() || out.back().value < v);
       out.push_back({static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(next)});
     }
   }
-  std::sort(out.begin(), out.end(),
-            [](const Child& x, const Child& y) { return x.value < y.value; });
+  if (!ordered) {
+    std::sort(out.begin(), out.end(),
+              [](const Child& x, const Child& y) { return x.value < y.value; });
+  }
 }
 
 // The completions of the prefix (lcm, last) with `remaining` elements to
@@ -294,10 +289,11 @@ std::uint64_t SpaceCursor::Tables::completions(std::uint32_t lcm, std::uint32_t 
 // The completions of the children of a prefix with multiple lcm, for the
 // values first, first + 1, ..., one per entry of counts, all at once: for a
 // multiple d of lcm, each divisor u of d from first on has C(divisors of d
-// above u, remaining) terms with d. The entries of values that are no
-// children sum to their completions, none. One pass over the multiples
-// replaces a pass per child where the children lie dense (the first levels
-// of a common-multiple space hold nearly every value).
+// above u, remaining) terms with d. The entries of values that are not
+// children add up to their number of completions, zero, and are not read.
+// One pass over the multiples replaces a pass per child where the children
+// lie dense (the first levels of a common-multiple space hold nearly every
+// value).
 void SpaceCursor::Tables::dense_completions(std::uint32_t lcm, std::uint32_t first,
                                             std::size_t remaining,
                                             std::vector<std::uint64_t>& counts,
@@ -396,10 +392,9 @@ bool SpaceCursor::next(ModuliSet& out) {
 // Walks down from the empty prefix: at each level the children's completions
 // are subtracted in order until the index falls inside one of them, so a
 // seek costs the counts of the children passed on the way, never a walk
-// over the candidates. Subsets
-// find each element by bisection, the completions of a prefix with last
-// element a and r to choose that start below v being C(bound - a, r) -
-// C(bound - v + 1, r).
+// over the candidates. Subsets find each element by bisection: of the
+// completions of a prefix with last element a and r elements to choose,
+// C(bound - a, r) - C(bound - v + 1, r) continue with a value below v.
 Status SpaceCursor::seek(std::uint64_t index) {
   const Tables& t = *tables_;
   if (index > t.count) {
@@ -450,10 +445,10 @@ Status SpaceCursor::seek(std::uint64_t index) {
     if (rest == 0) {
       // Every child of a last level completes the prefix exactly once.
       chosen = static_cast<std::size_t>(std::min<std::uint64_t>(rank, n));
-    } else if (const std::uint32_t first = level.children.front().value,
-               span = level.children.back().value - first + 1;
-               n >= kDenseChildren && span <= 4 * n) {
-      counts.resize(span);
+    } else if (n >= kDenseChildren &&
+               level.children.back().value - level.children.front().value < 4 * n) {
+      const std::uint32_t first = level.children.front().value;
+      counts.resize(level.children.back().value - first + 1);
       t.dense_completions(lcm, first, rest, counts, divisors_);
       for (; chosen < n; ++chosen) {
         const std::uint64_t below = counts[level.children[chosen].value - first];
@@ -461,7 +456,7 @@ Status SpaceCursor::seek(std::uint64_t index) {
         rank -= below;
       }
     } else {
-      for (; chosen < level.children.size(); ++chosen) {
+      for (; chosen < n; ++chosen) {
         const Child& child = level.children[chosen];
         const std::uint64_t below = t.completions(child.lcm, child.value, rest, divisors_);
         if (rank < below) break;

@@ -236,6 +236,7 @@ std::string census_usage(std::string_view program) {
              "   or: ",
              program,
              " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"
+             "         [--threads N] [--without TECHNIQUES] [--json]\n"
              "   or: ",
              program, " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space. Exit status: 0 done,\n"
