@@ -292,7 +292,8 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   for (const ModuliSet& set : tally.undecided) text += cat("  ", render_set(set), "\n");
   if (!facts.undecided_file.empty()) text += cat("undecided list: ", facts.undecided_file, "\n");
   text += cat("wall time: ", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000), " s on ",
-              facts.workers, " workers, SIMD level ", facts.simd_level, "\n");
+              facts.workers, facts.workers == 1 ? " worker" : " workers", ", SIMD level ",
+              facts.simd_level, "\n");
   return text;
 }
 
@@ -375,7 +376,7 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
              ms(quantile(sorted, 0.9)), " ms, p99 ", ms(quantile(sorted, 0.99)), " ms, max ",
              ms(sorted.empty() ? 0 : sorted.back()), " ms, mean ", ms(mean), " ms\n",
              "whole space: ", hours, " core-hours; ", duration_text(wall), " on this machine's ",
-             workers, " workers (SIMD level ", simd_level, ")\n",
+             workers, workers == 1 ? " worker" : " workers", " (SIMD level ", simd_level, ")\n",
              "irreducible covering sets: about ", expected_found, "; peak memory: about ", peak_mb,
              " MB\n");
 }
