@@ -140,12 +140,11 @@ TEST_F(CensusTool, ResumesFromACheckpointAndRefusesAnotherRunsOrADamagedOne) {
   EXPECT_FALSE(fs::exists(path("k8.txt.checkpoint")));
 }
 
-// SIGTERM stops the run with a checkpoint and status 2; the same census
-// then finishes the list. The signal comes once the first checkpoint is on
-// disk, so the run is surely under way: the first run has the search's
-// symmetry, fibre, redundant-class and dominance rules switched off, which
-// makes it slow; the resumed one has them on, its dominance store starting
-// empty, and must still give the list byte for byte.
+// SIGTERM stops the run with a checkpoint and status 2, even when a second
+// SIGTERM follows; the same census then finishes the list. The signal comes once the first
+// checkpoint is on disk, so the run is surely under way: the first run has the search's symmetry,
+// fibre, redundant-class and dominance rules switched off, which makes it slow; the resumed one has
+// them on, its dominance store starting empty, and must still give the list byte for byte.
 using HeavyCensusTool = CensusTool;
 
 TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
@@ -159,6 +158,12 @@ TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
   while (!fs::exists(path("k11.txt.checkpoint")) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  // As a batch system does at a time limit: the second SIGTERM changes
+  // nothing.
+  ::kill(running.pid(), SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ::kill(running.pid(), SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ::kill(running.pid(), SIGTERM);
   const ProgramOutcome stopped = running.finish();
   ASSERT_EQ(stopped.status, 2) << stopped.err;

@@ -47,11 +47,13 @@ volatile std::sig_atomic_t stop_signal = 0;
 extern "C" void on_stop_signal(int signal) { stop_signal = signal; }
 
 // SIGINT and SIGTERM ask the run to stop at the next candidate boundary and
-// checkpoint; a second one ends the process at once (the handler resets).
+// checkpoint. The handler stays installed: a batch system sends SIGTERM,
+// SIGCONT and SIGTERM again within milliseconds at a time limit, and the
+// second one must not kill the run before its checkpoint is written.
 void install_stop_handlers() {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
-  action.sa_flags = static_cast<int>(SA_RESETHAND);
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
