@@ -23,7 +23,7 @@ const ExplorationPlan kPlan{{SpaceKind::CommonMultiples, 8, 128}, SearchKind::De
 constexpr int kRanks = 3;
 
 void BM_SingleCandidateChunks(benchmark::State& state) {
-  auto built = enumerate_space(kPlan.space, 10'000'000);
+  auto built = space_candidates(kPlan.space);
   if (!built) {
     state.SkipWithError(built.error().c_str());
     return;

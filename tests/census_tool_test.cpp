@@ -106,7 +106,7 @@ TEST_F(CensusTool, CandidatesOutOfBudgetAreListedAndTheRunIsIncomplete) {
 // nothing is lost or counted twice.
 TEST_F(CensusTool, ResumesFromACheckpointAndRefusesAnotherRunsOrADamagedOne) {
   const ExplorationPlan plan{{SpaceKind::CommonMultiples, 8, 128}, SearchKind::Exact, 0, 1};
-  auto work = enumerate_space(plan.space, 1'000'000);
+  auto work = space_candidates(plan.space);
   ASSERT_TRUE(work);
   const Decider decider(plan);
   ExplorationLedger ledger(*work, {});

@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 const ExplorationPlan kK8Plan{{SpaceKind::CommonMultiples, 8, 128}, SearchKind::Decide, 0, 1};
 
 ModuliSetList work_of(const ExplorationPlan& plan) {
-  auto built = enumerate_space(plan.space, 10'000'000);
+  auto built = space_candidates(plan.space);
   EXPECT_TRUE(built) << built.error();
   return sample_work(std::move(*built), plan.sample);
 }

@@ -91,10 +91,14 @@ TEST(DominanceStore, ReplacementsAndExtensionsOfStoredSets) {
   for (const Case& c : replacements) {
     EXPECT_EQ(store.dominated(c.set), c.dominated) << render_set(c.set);
   }
-  EXPECT_TRUE(store.extension_stored(Moduli{2, 3}, 12));      // {2, 3} + 4
-  EXPECT_TRUE(store.extension_stored(Moduli{3, 6, 10}, 30));  // + 5
-  EXPECT_FALSE(store.extension_stored(Moduli{3, 6, 10}, 6));  // 5 does not divide 6
-  EXPECT_FALSE(store.extension_stored(Moduli{2, 5}, 60));
+  const auto extended = [&](const Moduli& set, std::uint64_t lcm) {
+    return store.extension_stored(set, DominanceStore::extensions_of(lcm));
+  };
+  EXPECT_EQ(DominanceStore::extensions_of(12), (Moduli{12, 6, 4, 3, 2}));
+  EXPECT_TRUE(extended({2, 3}, 12));      // {2, 3} + 4
+  EXPECT_TRUE(extended({3, 6, 10}, 30));  // + 5
+  EXPECT_FALSE(extended({3, 6, 10}, 6));  // 5 does not divide 6
+  EXPECT_FALSE(extended({2, 5}, 60));
   // Sets beyond the key are neither stored nor found.
   store.insert(Moduli{2, 70000});
   EXPECT_FALSE(store.contains(Moduli{2, 70000}));

@@ -1,7 +1,5 @@
 #include "census/space.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -9,6 +7,7 @@
 #include "base/uint128.h"
 #include "census/combinations.h"
 #include "census/common_multiples.h"
+#include "census/value_sieve.h"
 #include "engine/period.h"
 #if !TILVANE_REDUCED
 #include "census/simpson.h"
@@ -30,50 +29,6 @@ std::optional<std::uint64_t> binomial(std::uint64_t n, std::uint64_t k) {
   return static_cast<std::uint64_t>(value);
 }
 
-// The tables of one count, indexed by value up to the bound: the number of
-// divisors, the Möbius function and Simpson's n, from one smallest-prime-
-// factor sieve.
-struct Sieve {
-  std::vector<std::uint32_t> divisors;
-  std::vector<std::int8_t> mobius;
-  std::vector<std::uint32_t> simpson;
-
-  explicit Sieve(std::uint64_t bound) {
-    const auto size = static_cast<std::size_t>(bound + 1);
-    std::vector<std::uint32_t> least_prime(size, 0);
-    divisors.assign(size, 1);
-    mobius.assign(size, 1);
-    simpson.assign(size, 0);
-    for (std::size_t p = 2; p < size; ++p) {
-      if (least_prime[p] != 0) continue;
-      for (std::size_t m = p; m < size; m += p) {
-        if (least_prime[m] == 0) least_prime[m] = static_cast<std::uint32_t>(p);
-      }
-    }
-    // Each value takes its tables from the value with its least prime power
-    // divided out.
-    for (std::size_t v = 2; v < size; ++v) {
-      const std::size_t p = least_prime[v];
-      std::size_t rest = v;
-      std::uint32_t e = 0;
-      while (rest % p == 0) {
-        rest /= p;
-        ++e;
-      }
-      divisors[v] = divisors[rest] * (e + 1);
-      mobius[v] = e > 1 ? std::int8_t{0} : static_cast<std::int8_t>(-mobius[rest]);
-      simpson[v] = simpson[rest] + e * static_cast<std::uint32_t>(p - 1);
-    }
-  }
-};
-
-struct SpaceCount {
-  std::uint64_t candidates = 0;
-  // The most k-selections the enumeration builds for one multiple before it
-  // keeps those with that exact multiple.
-  std::uint64_t largest_selection = 0;
-};
-
 Status check_bounds(const CensusSpace& space) {
   if (space.k == 0) return fail("size must be at least 1");
   if (space.k > kSpaceSizeLimit) {
@@ -88,24 +43,25 @@ Status check_bounds(const CensusSpace& space) {
   return {};
 }
 
+}  // namespace
+
 // The k-sets with multiple exactly L are sum over d | L of mu(L/d) C(t(d) - 1, k),
 // t(d) - 1 being the divisors of d from 2 on: the k-sets of those divisors
 // are the k-sets whose multiple divides d. Summed over the admitted L as
 // sum over d of C(t(d) - 1, k) times sum over m of mu(m) for the admitted
 // L = d m, in positive and negative parts so nothing wraps.
-Result<SpaceCount> count_exactly(const CensusSpace& space) {
+Result<std::uint64_t> count_space(const CensusSpace& space) {
   if (auto bounds = check_bounds(space); !bounds) return std::move(bounds).take_error();
   if (space.kind == SpaceKind::Subsets) {
     const auto subsets = binomial(space.bound - 1, space.k);
     if (!subsets) return fail(cat("the space ", describe_space(space), " is too large to count"));
-    return SpaceCount{*subsets, 0};
+    return *subsets;
   }
-  const Sieve sieve(space.bound);
+  const ValueSieve sieve(space.bound);
   const std::uint64_t bound = space.bound;
   const auto admitted = [&](std::uint64_t l) {
     return space.kind == SpaceKind::CommonMultiples || sieve.simpson[l] < space.k;
   };
-  SpaceCount count;
   u128 positive = 0;
   u128 negative = 0;
   const Error overflow = fail(cat("the space ", describe_space(space), " is too large to count"));
@@ -113,7 +69,6 @@ Result<SpaceCount> count_exactly(const CensusSpace& space) {
     const auto selections = binomial(sieve.divisors[d] - 1, space.k);
     if (!selections) return overflow;
     if (*selections == 0) continue;
-    if (admitted(d)) count.largest_selection = std::max(count.largest_selection, *selections);
     std::int64_t weight = 0;
     for (std::uint64_t m = 1; m <= bound / d; ++m) {
       if (admitted(d * m)) weight += sieve.mobius[m];
@@ -123,11 +78,8 @@ Result<SpaceCount> count_exactly(const CensusSpace& space) {
     (weight < 0 ? negative : positive) += term;
   }
   if (positive < negative || positive - negative > UINT64_MAX) return overflow;
-  count.candidates = static_cast<std::uint64_t>(positive - negative);
-  return count;
+  return static_cast<std::uint64_t>(positive - negative);
 }
-
-}  // namespace
 
 std::uint64_t space_lcm_limit() { return kPeriodLimit; }
 
@@ -154,26 +106,6 @@ std::string describe_space(const CensusSpace& space) {
              space.kind == SpaceKind::Subsets ? ", largest modulus <= " : ", LCM <= ", space.bound);
 }
 
-Result<std::uint64_t> count_space(const CensusSpace& space) {
-  auto count = count_exactly(space);
-  if (!count) return std::move(count).take_error();
-  return count->candidates;
-}
-
-Result<ModuliSetList> enumerate_space(const CensusSpace& space, std::uint64_t max_candidates) {
-  auto count = count_exactly(space);
-  if (!count) return std::move(count).take_error();
-  const std::uint64_t needed = space.kind == SpaceKind::Simpson
-                                   ? std::max(count->candidates, count->largest_selection)
-                                   : count->candidates;
-  if (needed > max_candidates) {
-    return fail(cat("the ", describe_space(space), " needs room for ", needed,
-                    " candidate sets, more than this machine's memory holds (", max_candidates,
-                    ")"));
-  }
-  return space_candidates(space);
-}
-
 Result<ModuliSetList> space_candidates(const CensusSpace& space) {
   switch (space.kind) {
     case SpaceKind::Subsets:
@@ -188,19 +120,6 @@ Result<ModuliSetList> space_candidates(const CensusSpace& space) {
 #else
   return candidates_via_simpson(space.k, space.bound);
 #endif
-}
-
-std::uint64_t candidate_memory_limit(std::size_t k) {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long page_size = ::sysconf(_SC_PAGE_SIZE);
-  const std::uint64_t memory =
-      pages > 0 && page_size > 0
-          ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size)
-          : std::uint64_t{1} << 32;
-  // A candidate list entry (vector header, heap block, k moduli) and its
-  // outcome slot.
-  const std::uint64_t per_candidate = 24 + 16 + 8 * k + 64;
-  return memory / 4 / per_candidate;
 }
 
 }  // namespace tilvane

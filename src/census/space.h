@@ -57,18 +57,9 @@ std::string describe_space(const CensusSpace& space);
 // the limit, bound below 2 or above the limit) or the count overflows.
 Result<std::uint64_t> count_space(const CensusSpace& space);
 
-// Every candidate of the space, each once, in lexicographic order. Fails as
-// count_space does, and when the space holds more than max_candidates sets
-// (the caller's memory limit), before building anything.
-Result<ModuliSetList> enumerate_space(const CensusSpace& space, std::uint64_t max_candidates);
-
 // The candidates of a space in lexicographic order, built without counting
 // first (for the censuses, whose spaces are known to be small). Only the
 // Simpson filter can fail, and the reduced build does not have it.
 Result<ModuliSetList> space_candidates(const CensusSpace& space);
-
-// How many candidates of size k this machine can hold: a quarter of its
-// physical memory, at the bytes one candidate and its outcome take.
-std::uint64_t candidate_memory_limit(std::size_t k);
 
 }  // namespace tilvane

@@ -7,6 +7,7 @@
 
 #include "base/text_format.h"
 #include "base/uint128.h"
+#include "census/value_sieve.h"
 
 namespace tilvane {
 namespace {
@@ -112,8 +113,8 @@ std::span<const std::uint32_t> SpaceCursor::Tables::divisors(
 }
 
 // Everything is computed up to the bound once, to find top, and then kept up
-// to top only. The sieve gives the Möbius function, Simpson's n (saturated,
-// only n < k matters) and the divisor counts; W comes from one pass over the
+// to top only. The sieve gives the Möbius function, Simpson's n and the
+// divisor counts; W comes from one pass over the
 // multiples of each d. The count of the whole space, recomputed here in
 // 64-bit arithmetic from these tables, must equal count_space's: every
 // quantity the cursor computes is the size of part of the space, so working
@@ -121,30 +122,13 @@ std::span<const std::uint32_t> SpaceCursor::Tables::divisors(
 Status SpaceCursor::Tables::build() {
   const std::size_t k = space.k;
   const auto size = static_cast<std::size_t>(space.bound) + 1;
-  least_prime.assign(size, 0);
-  for (std::size_t p = 2; p < size; ++p) {
-    if (least_prime[p] != 0) continue;
-    for (std::size_t m = p; m < size; m += p) {
-      if (least_prime[m] == 0) least_prime[m] = static_cast<std::uint32_t>(p);
-    }
-  }
-  std::vector<std::int8_t> mobius(size, 1);
-  std::vector<std::uint8_t> simpson(size, 0);
-  std::vector<std::uint16_t> divisor_count(size, 1);
+  ValueSieve sieve(space.bound);
+  least_prime = std::move(sieve.least_prime);
+  const std::vector<std::int8_t>& mobius = sieve.mobius;
+  const std::vector<std::uint32_t>& divisor_count = sieve.divisors;
   admitted.assign(size, 1);
-  for (std::size_t v = 2; v < size; ++v) {
-    const std::uint32_t p = least_prime[v];
-    std::size_t rest = v;
-    std::uint32_t e = 0;
-    while (rest % p == 0) {
-      rest /= p;
-      ++e;
-    }
-    mobius[v] = e > 1 ? std::int8_t{0} : static_cast<std::int8_t>(-mobius[rest]);
-    simpson[v] =
-        static_cast<std::uint8_t>(std::min<std::uint64_t>(255, simpson[rest] + e * (p - 1)));
-    divisor_count[v] = static_cast<std::uint16_t>(divisor_count[rest] * (e + 1));
-    if (space.kind == SpaceKind::Simpson) admitted[v] = simpson[v] < k ? 1 : 0;
+  if (space.kind == SpaceKind::Simpson) {
+    for (std::size_t v = 2; v < size; ++v) admitted[v] = sieve.simpson[v] < k ? 1 : 0;
   }
   std::size_t largest = size - 1;
   while (largest > 1 && admitted[largest] == 0) --largest;

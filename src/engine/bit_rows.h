@@ -30,4 +30,35 @@ inline bool test_bit(const std::uint64_t* bits, std::uint64_t i) {
   return ((bits[i / 64] >> (i % 64)) & 1) != 0;
 }
 
+// Bit-sliced column counters: plane b, at planes[b * stride], holds bit b of
+// the count of each of 64 columns, over `count` planes.
+// Adds one to the count of every column set in row.
+inline void add_to_planes(std::uint64_t* planes, std::size_t stride, unsigned count,
+                          std::uint64_t row) {
+  for (unsigned b = 0; row != 0 && b < count; ++b) {
+    std::uint64_t& plane = planes[b * stride];
+    const std::uint64_t carry = plane & row;
+    plane ^= row;
+    row = carry;
+  }
+}
+
+// The columns whose count is at least need, which must fit in the planes;
+// compared bit-serially from the top plane.
+inline std::uint64_t planes_at_least(const std::uint64_t* planes, std::size_t stride,
+                                     unsigned count, std::uint64_t need) {
+  std::uint64_t greater = 0;
+  std::uint64_t equal = ~std::uint64_t{0};
+  for (unsigned b = count; b-- > 0;) {
+    const std::uint64_t plane = planes[b * stride];
+    if ((need >> b) & 1) {
+      equal &= plane;
+    } else {
+      greater |= equal & plane;
+      equal &= ~plane;
+    }
+  }
+  return greater | equal;
+}
+
 }  // namespace tilvane

@@ -307,6 +307,19 @@ class DecisionDfs {
     return l;
   }
 
+  // The exponent e of primes_[q] in period (into e), and how many unassigned
+  // moduli have the full p-part p^e.
+  std::uint64_t full_p_part(std::size_t q, std::uint64_t period, unsigned& e) const {
+    e = 0;
+    for (std::uint64_t rest = period; rest % primes_[q] == 0; rest /= primes_[q]) ++e;
+    if (e == 0) return 0;
+    std::uint64_t members = 0;
+    for (std::size_t j = 0; j < mod_.size(); ++j) {
+      if (state_[j] == kUnassigned && valuations_[j * primes_.size() + q] == e) ++members;
+    }
+    return members;
+  }
+
   // Projection and the |A| < p step, repeated until neither applies. The
   // moduli dropped are recorded in dropped_ for the caller to restore.
   void shrink(std::size_t depth, std::uint64_t& period, std::uint64_t& uncovered) {
@@ -325,12 +338,8 @@ class DecisionDfs {
       for (std::size_t q = 0; q < primes_.size() && !dropped; ++q) {
         const std::uint64_t p = primes_[q];
         unsigned e = 0;
-        for (std::uint64_t rest = period; rest % p == 0; rest /= p) ++e;
+        const std::uint64_t members = full_p_part(q, period, e);
         if (e == 0) continue;
-        std::uint64_t members = 0;
-        for (std::size_t j = 0; j < mod_.size(); ++j) {
-          if (state_[j] == kUnassigned && valuations_[j * primes_.size() + q] == e) ++members;
-        }
         if (members >= p || !invariant(bits, period, period / p)) continue;
         for (std::size_t j = 0; j < mod_.size(); ++j) {
           if (state_[j] == kUnassigned && valuations_[j * primes_.size() + q] == e) {
@@ -419,14 +428,9 @@ class DecisionDfs {
     const std::uint64_t last = low_mask(m);
     for (std::uint64_t i = 0; i < rows; ++i) {
       for (std::size_t w = 0; w < cc.row_words; ++w) {
-        std::uint64_t carry = read_bits(bits, i * m + 64 * w);
-        if (w + 1 == cc.row_words) carry &= last;
-        for (unsigned b = 0; carry != 0 && b < cc.planes; ++b) {
-          std::uint64_t& plane = planes[b * cc.row_words + w];
-          const std::uint64_t next = plane & carry;
-          plane ^= carry;
-          carry = next;
-        }
+        std::uint64_t row = read_bits(bits, i * m + 64 * w);
+        if (w + 1 == cc.row_words) row &= last;
+        add_to_planes(planes + w, cc.row_words, cc.planes, row);
       }
     }
     // The best count: keep the columns that have each bit, from the top,
@@ -467,21 +471,10 @@ class DecisionDfs {
       }
       return;
     }
-    // count >= need, compared bit-serially from the top plane.
+    // need <= best, so need fits in the planes.
     const std::uint64_t* planes = planes_.data() + cc.offset;
     for (std::size_t w = 0; w < words; ++w) {
-      std::uint64_t greater = 0;
-      std::uint64_t equal = ~std::uint64_t{0};
-      for (unsigned b = cc.planes; b-- > 0;) {
-        const std::uint64_t plane = planes[b * cc.row_words + w];
-        if ((need >> b) & 1) {
-          equal &= plane;
-        } else {
-          greater |= equal & plane;
-          equal &= ~plane;
-        }
-      }
-      out[w] = greater | equal;
+      out[w] = planes_at_least(planes + w, cc.row_words, cc.planes, need);
       if (w + 1 == words) out[w] &= low_mask(cc.m);
     }
   }
@@ -629,13 +622,8 @@ class DecisionDfs {
     for (std::size_t q = 0; q < primes_.size(); ++q) {
       const std::uint64_t p = primes_[q];
       unsigned e = 0;
-      for (std::uint64_t rest = period; rest % p == 0; rest /= p) ++e;
-      if (e == 0) continue;
-      std::uint64_t full = 0;
-      for (std::size_t j = 0; j < mod_.size(); ++j) {
-        if (state_[j] == kUnassigned && valuations_[j * primes_.size() + q] == e) ++full;
-      }
-      if (full >= p) continue;
+      const std::uint64_t full = full_p_part(q, period, e);
+      if (e == 0 || full >= p) continue;
       const std::size_t mask = fibre_masks_.size();
       fibre_masks_.resize(mask + words_for(period / p), 0);
       if (!mark_overfull_fibres(bits, period, p, full, fibre_planes_, fibre_masks_.data() + mask)) {
@@ -882,14 +870,17 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
                      [&](std::size_t a, std::size_t b) { return moduli[a] > moduli[b]; });
   }
   bool undecided = !whole_known;
+  const std::vector<std::uint64_t> extensions = dominance != nullptr && lcm
+                                                    ? DominanceStore::extensions_of(*lcm)
+                                                    : std::vector<std::uint64_t>{};
   for (const std::size_t i : order) {
-    const std::vector<std::uint64_t> rest = without(moduli, i);
-    if (dominance != nullptr && lcm) {
+    if (!extensions.empty()) {
       const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[i]) - sorted.begin();
-      if (dominance->extension_stored(without(sorted, static_cast<std::size_t>(at)), *lcm))
+      if (dominance->extension_stored(without(sorted, static_cast<std::size_t>(at)), extensions)) {
         continue;
+      }
     }
-    auto search = decide_cover(rest, max_nodes, memo, level, options);
+    auto search = decide_cover(without(moduli, i), max_nodes, memo, level, options);
     if (!search) return std::move(search).take_error();
     out.nodes += search->nodes;
     if (search->outcome == SearchOutcome::Found) {

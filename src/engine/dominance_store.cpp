@@ -8,11 +8,10 @@
 #include <vector>
 
 namespace tilvane {
-namespace {
 
 // A set as up to 16 moduli of 16 bits, zero-padded; an all-zero key marks
 // an empty slot (moduli are at least 2).
-struct Key {
+struct dominance_detail::Key {
   std::array<std::uint16_t, DominanceStore::kMaxSize> moduli{};
   friend bool operator==(const Key&, const Key&) = default;
   bool empty() const { return moduli[0] == 0; }
@@ -29,6 +28,10 @@ struct Key {
     return h ^ (h >> 29);
   }
 };
+
+namespace {
+
+using dominance_detail::Key;
 
 bool fits(std::span<const std::uint64_t> set) {
   return !set.empty() && set.size() <= DominanceStore::kMaxSize &&
@@ -124,13 +127,15 @@ void DominanceStore::insert(std::span<const std::uint64_t> set) {
   entries_.fetch_add(1, std::memory_order_relaxed);
 }
 
-bool DominanceStore::contains(std::span<const std::uint64_t> set) const {
-  if (!fits(set)) return false;
-  const Key key = key_of(set);
+bool DominanceStore::stored(const Key& key) const {
   const std::uint64_t h = key.hash();
   const Shard& shard = shards_[h >> 60];
   std::lock_guard guard(shard.lock);
   return Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h);
+}
+
+bool DominanceStore::contains(std::span<const std::uint64_t> set) const {
+  return fits(set) && stored(key_of(set));
 }
 
 bool DominanceStore::dominated(std::span<const std::uint64_t> set) const {
@@ -139,29 +144,25 @@ bool DominanceStore::dominated(std::span<const std::uint64_t> set) const {
   for (std::size_t i = set.size(); i-- > 0;) {
     proper_divisors(set[i], divisors);
     for (std::uint64_t d : divisors) {
-      if (holds(set, d)) continue;
-      const Key key = key_with(set, i, d);
-      const std::uint64_t h = key.hash();
-      const Shard& shard = shards_[h >> 60];
-      std::lock_guard guard(shard.lock);
-      if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return true;
+      if (!holds(set, d) && stored(key_with(set, i, d))) return true;
     }
   }
   return false;
 }
 
-bool DominanceStore::extension_stored(std::span<const std::uint64_t> set, std::uint64_t lcm) const {
-  if (set.size() + 1 > kMaxSize || lcm > kMaxModulus || (!set.empty() && !fits(set))) return false;
+std::vector<std::uint64_t> DominanceStore::extensions_of(std::uint64_t lcm) {
   std::vector<std::uint64_t> divisors;
+  if (lcm > kMaxModulus) return divisors;
   proper_divisors(lcm, divisors);
-  divisors.push_back(lcm);
-  for (std::uint64_t x : divisors) {
-    if (holds(set, x)) continue;
-    const Key key = key_with(set, set.size(), x);
-    const std::uint64_t h = key.hash();
-    const Shard& shard = shards_[h >> 60];
-    std::lock_guard guard(shard.lock);
-    if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return true;
+  divisors.insert(divisors.begin(), lcm);
+  return divisors;
+}
+
+bool DominanceStore::extension_stored(std::span<const std::uint64_t> set,
+                                      std::span<const std::uint64_t> extensions) const {
+  if (set.size() + 1 > kMaxSize || (!set.empty() && !fits(set))) return false;
+  for (std::uint64_t x : extensions) {
+    if (x <= kMaxModulus && !holds(set, x) && stored(key_with(set, set.size(), x))) return true;
   }
   return false;
 }

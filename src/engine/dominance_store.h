@@ -19,8 +19,13 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace tilvane {
+
+namespace dominance_detail {
+struct Key;  // a stored set
+}  // namespace dominance_detail
 
 class DominanceStore {
  public:
@@ -41,15 +46,22 @@ class DominanceStore {
   // True when the set with one modulus replaced by a divisor d >= 2 of it,
   // not in the set, is stored: then the set does not cover.
   bool dominated(std::span<const std::uint64_t> set) const;
-  // True when the set with one more modulus x, a divisor >= 2 of lcm not in
-  // the set, is stored: then the set does not cover.
-  bool extension_stored(std::span<const std::uint64_t> set, std::uint64_t lcm) const;
+  // True when the set with one more modulus x, one of extensions not in the
+  // set, is stored: then the set does not cover.
+  bool extension_stored(std::span<const std::uint64_t> set,
+                        std::span<const std::uint64_t> extensions) const;
+  // The extensions worth trying for the subsets of a set with this least
+  // common multiple: its divisors from 2 on, itself first, as far as a key
+  // holds them.
+  static std::vector<std::uint64_t> extensions_of(std::uint64_t lcm);
 
   std::size_t entries() const { return entries_.load(std::memory_order_relaxed); }
 
  private:
   struct Shard;
   static constexpr std::size_t kShards = 16;
+
+  bool stored(const dominance_detail::Key& key) const;
 
   std::size_t generation_slots_;
   std::atomic<std::size_t> entries_{0};

@@ -20,32 +20,15 @@ bool mark_overfull_fibres(const std::uint64_t* bits, std::uint64_t period, std::
   const std::uint64_t last = low_mask(step);
   for (std::uint64_t i = 0; i < p; ++i) {
     for (std::size_t w = 0; w < words; ++w) {
-      std::uint64_t carry = read_bits(bits, i * step + 64 * w);
-      if (w + 1 == words) carry &= last;
-      for (unsigned b = 0; carry != 0 && b < count_planes; ++b) {
-        std::uint64_t& plane = planes[b * words + w];
-        const std::uint64_t next = plane & carry;
-        plane ^= carry;
-        carry = next;
-      }
+      std::uint64_t row = read_bits(bits, i * step + 64 * w);
+      if (w + 1 == words) row &= last;
+      add_to_planes(planes.data() + w, words, count_planes, row);
     }
   }
-  const std::uint64_t need = a + 1;
+  // a + 1 <= p fits in the planes.
   bool any = false;
   for (std::size_t w = 0; w < words; ++w) {
-    std::uint64_t greater = 0;
-    std::uint64_t equal = ~std::uint64_t{0};
-    for (unsigned b = count_planes; b-- > 0;) {
-      const std::uint64_t plane = planes[b * words + w];
-      if ((need >> b) & 1) {
-        equal &= plane;
-      } else {
-        greater |= equal & plane;
-        equal &= ~plane;
-      }
-    }
-    // need fits in the planes (need <= p), so no higher bit of it is lost.
-    overfull[w] = greater | equal;
+    overfull[w] = planes_at_least(planes.data() + w, words, count_planes, a + 1);
     if (w + 1 == words) overfull[w] &= last;
     any = any || overfull[w] != 0;
   }
