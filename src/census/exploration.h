@@ -128,7 +128,6 @@ class ExplorationLedger {
   bool complete() const { return tally_.decided == count_; }
 
  private:
-  std::unique_ptr<WorkList> owned_;
   std::uint64_t count_ = 0;
   std::unique_ptr<WorkReader> reader_;
   std::optional<Error> broken_;  // the reader could not be opened

@@ -1,75 +1,21 @@
 #include "census/work_list.h"
 
+#include <algorithm>
+
 #include "base/text_format.h"
 #include "census/space_stream.h"
 
 namespace tilvane {
 namespace {
 
+// Runs of `length` consecutive candidates of a space, run j starting at
+// index j * gap; every sample-th candidate is runs of one with gap sample.
+// The reader walks forwards to the next index when it is near and seeks
+// when it is far.
 class SpaceReader final : public WorkReader {
  public:
-  SpaceReader(SpaceCursor cursor, std::uint64_t sample, std::uint64_t left)
-      : cursor_(std::move(cursor)), sample_(sample), left_(left) {}
-
-  // Candidates between two sampled ones are stepped over, or sought past
-  // when the stride is long.
-  bool next(ModuliSet& out) override {
-    if (left_ == 0) return false;
-    if (!first_) {
-      if (sample_ > kWalkLimit) {
-        if (!cursor_.seek(cursor_.index() + sample_ - 1)) return false;
-      } else {
-        for (std::uint64_t i = 1; i < sample_; ++i) {
-          if (!cursor_.next(skipped_)) return false;
-        }
-      }
-    }
-    first_ = false;
-    if (!cursor_.next(out)) return false;
-    --left_;
-    return true;
-  }
-
- private:
-  static constexpr std::uint64_t kWalkLimit = 64;
-  SpaceCursor cursor_;
-  std::uint64_t sample_;
-  std::uint64_t left_;
-  bool first_ = true;
-  ModuliSet skipped_;
-};
-
-class SpaceWork final : public WorkList {
- public:
-  SpaceWork(SpaceCursor cursor, std::uint64_t sample)
-      : cursor_(std::move(cursor)),
-        sample_(sample),
-        count_(cursor_.count() == 0 ? 0 : (cursor_.count() - 1) / sample + 1) {}
-
-  std::uint64_t count() const override { return count_; }
-
-  Result<std::unique_ptr<WorkReader>> read_from(std::uint64_t position) const override {
-    if (position > count_) {
-      return fail(cat("work position ", position, " is beyond the ", count_, " candidates"));
-    }
-    SpaceCursor cursor = cursor_;
-    const std::uint64_t index = position == count_ ? cursor.count() : position * sample_;
-    if (auto sought = cursor.seek(index); !sought) return std::move(sought).take_error();
-    return std::unique_ptr<WorkReader>(
-        std::make_unique<SpaceReader>(std::move(cursor), sample_, count_ - position));
-  }
-
- private:
-  SpaceCursor cursor_;
-  std::uint64_t sample_;
-  std::uint64_t count_;
-};
-
-// Runs of consecutive candidates: run j starts at index j * gap.
-class RunsReader final : public WorkReader {
- public:
-  RunsReader(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t position,
-             std::uint64_t count)
+  SpaceReader(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t position,
+              std::uint64_t count)
       : cursor_(std::move(cursor)),
         gap_(gap),
         length_(length),
@@ -79,13 +25,19 @@ class RunsReader final : public WorkReader {
   bool next(ModuliSet& out) override {
     if (position_ == count_) return false;
     const std::uint64_t index = position_ / length_ * gap_ + position_ % length_;
-    if (cursor_.index() != index && !cursor_.seek(index)) return false;
+    if (index - cursor_.index() > kWalkLimit) {
+      if (!cursor_.seek(index)) return false;
+    }
+    while (cursor_.index() < index) {
+      if (!cursor_.next(out)) return false;
+    }
     if (!cursor_.next(out)) return false;
     ++position_;
     return true;
   }
 
  private:
+  static constexpr std::uint64_t kWalkLimit = 64;
   SpaceCursor cursor_;
   std::uint64_t gap_;
   std::uint64_t length_;
@@ -93,20 +45,10 @@ class RunsReader final : public WorkReader {
   std::uint64_t count_;
 };
 
-class RunsWork final : public WorkList {
+class SpaceWork final : public WorkList {
  public:
-  RunsWork(SpaceCursor cursor, std::uint64_t runs, std::uint64_t length)
-      : cursor_(std::move(cursor)) {
-    const std::uint64_t all = cursor_.count();
-    if (runs == 0 || length == 0 || all / runs <= length) {
-      gap_ = length_ = std::max<std::uint64_t>(all, 1);
-      count_ = all;
-    } else {
-      gap_ = all / runs;
-      length_ = length;
-      count_ = runs * length;
-    }
-  }
+  SpaceWork(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t count)
+      : cursor_(std::move(cursor)), gap_(gap), length_(length), count_(count) {}
 
   std::uint64_t count() const override { return count_; }
 
@@ -115,14 +57,14 @@ class RunsWork final : public WorkList {
       return fail(cat("work position ", position, " is beyond the ", count_, " candidates"));
     }
     return std::unique_ptr<WorkReader>(
-        std::make_unique<RunsReader>(cursor_, gap_, length_, position, count_));
+        std::make_unique<SpaceReader>(cursor_, gap_, length_, position, count_));
   }
 
  private:
   SpaceCursor cursor_;
-  std::uint64_t gap_ = 1;
-  std::uint64_t length_ = 1;
-  std::uint64_t count_ = 0;
+  std::uint64_t gap_;
+  std::uint64_t length_;
+  std::uint64_t count_;
 };
 
 class SetReader final : public WorkReader {
@@ -160,16 +102,22 @@ class SetWork final : public WorkList {
 Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint64_t sample) {
   auto cursor = SpaceCursor::open(space);
   if (!cursor) return std::move(cursor).take_error();
-  return std::unique_ptr<WorkList>(
-      std::make_unique<SpaceWork>(std::move(*cursor), std::max<std::uint64_t>(sample, 1)));
+  const std::uint64_t gap = std::max<std::uint64_t>(sample, 1);
+  const std::uint64_t all = cursor->count();
+  const std::uint64_t count = all == 0 ? 0 : (all - 1) / gap + 1;
+  return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(std::move(*cursor), gap, 1, count));
 }
 
 Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
                                                   std::uint64_t run_length) {
   auto cursor = SpaceCursor::open(space);
   if (!cursor) return std::move(cursor).take_error();
+  const std::uint64_t all = cursor->count();
+  if (runs == 0 || run_length == 0 || all / runs <= run_length) {
+    return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(std::move(*cursor), 1, 1, all));
+  }
   return std::unique_ptr<WorkList>(
-      std::make_unique<RunsWork>(std::move(*cursor), runs, run_length));
+      std::make_unique<SpaceWork>(std::move(*cursor), all / runs, run_length, runs * run_length));
 }
 
 std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets) {
