@@ -1,5 +1,7 @@
 #include "base/checked_math.h"
 
+#include <algorithm>
+
 namespace tilvane {
 
 // Euclid's algorithm: replace (a, b) by (b, a mod b) until b is zero.
@@ -35,6 +37,20 @@ std::optional<std::uint64_t> checked_lcm_of(std::span<const std::uint64_t> value
     lcm = *next;
   }
   return lcm;
+}
+
+// Each partial product C(n - k + i, i) is an integer no larger than the
+// result, so every division is exact and the product before it stays
+// within 128 bits while the result fits in 64.
+std::optional<std::uint64_t> checked_binomial(std::uint64_t n, std::uint64_t k) {
+  if (k > n) return 0;
+  k = std::min(k, n - k);
+  u128 value = 1;
+  for (std::uint64_t i = 1; i <= k; ++i) {
+    value = value * (n - k + i) / i;
+    if (value > UINT64_MAX) return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(value);
 }
 
 }  // namespace tilvane

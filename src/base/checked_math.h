@@ -27,4 +27,7 @@ inline std::optional<std::uint64_t> checked_lcm(std::uint64_t a, std::uint64_t b
 // left; nothing when a step overflows 64 bits.
 std::optional<std::uint64_t> checked_lcm_of(std::span<const std::uint64_t> values);
 
+// C(n, k), or nothing when it does not fit in 64 bits.
+std::optional<std::uint64_t> checked_binomial(std::uint64_t n, std::uint64_t k);
+
 }  // namespace tilvane

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/checked_math.h"
 #include "base/text_format.h"
 #include "base/uint128.h"
 #include "census/combinations.h"
@@ -15,19 +16,6 @@
 
 namespace tilvane {
 namespace {
-
-// C(n, k), or nothing beyond 64 bits. Each partial product C(n, i) is an
-// integer, so the division is exact at every step.
-std::optional<std::uint64_t> binomial(std::uint64_t n, std::uint64_t k) {
-  if (k > n) return 0;
-  k = std::min(k, n - k);
-  u128 value = 1;
-  for (std::uint64_t i = 1; i <= k; ++i) {
-    value = value * (n - k + i) / i;
-    if (value > UINT64_MAX) return std::nullopt;
-  }
-  return static_cast<std::uint64_t>(value);
-}
 
 Status check_bounds(const CensusSpace& space) {
   if (space.k == 0) return fail("size must be at least 1");
@@ -53,7 +41,7 @@ Status check_bounds(const CensusSpace& space) {
 Result<std::uint64_t> count_space(const CensusSpace& space) {
   if (auto bounds = check_bounds(space); !bounds) return std::move(bounds).take_error();
   if (space.kind == SpaceKind::Subsets) {
-    const auto subsets = binomial(space.bound - 1, space.k);
+    const auto subsets = checked_binomial(space.bound - 1, space.k);
     if (!subsets) return fail(cat("the space ", describe_space(space), " is too large to count"));
     return *subsets;
   }
@@ -66,7 +54,7 @@ Result<std::uint64_t> count_space(const CensusSpace& space) {
   u128 negative = 0;
   const Error overflow = fail(cat("the space ", describe_space(space), " is too large to count"));
   for (std::uint64_t d = 2; d <= bound; ++d) {
-    const auto selections = binomial(sieve.divisors[d] - 1, space.k);
+    const auto selections = checked_binomial(sieve.divisors[d] - 1, space.k);
     if (!selections) return overflow;
     if (*selections == 0) continue;
     std::int64_t weight = 0;

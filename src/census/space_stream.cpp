@@ -5,25 +5,11 @@
 #include <span>
 #include <utility>
 
+#include "base/checked_math.h"
 #include "base/text_format.h"
-#include "base/uint128.h"
 #include "census/value_sieve.h"
 
 namespace tilvane {
-namespace {
-
-// C(n, j) for a value the caller knows to fit in 64 bits (a count of part of
-// a space whose size fits). Each partial value C(n - j + i, i) is at most the
-// result, so the product before each division stays within 128 bits.
-std::uint64_t fitting_binomial(std::uint64_t n, std::uint64_t j) {
-  if (j > n) return 0;
-  j = std::min(j, n - j);
-  u128 value = 1;
-  for (std::uint64_t i = 1; i <= j; ++i) value = value * (n - j + i) / i;
-  return static_cast<std::uint64_t>(value);
-}
-
-}  // namespace
 
 // The tables of a common-multiple space, indexed by value up to `top`, the
 // largest admitted least common multiple (for a Simpson space often far
@@ -394,9 +380,10 @@ Status SpaceCursor::seek(std::uint64_t index) {
     std::uint64_t last = 1;
     for (std::size_t j = 0; j < k; ++j) {
       const std::uint64_t r = k - j;
-      const std::uint64_t all = fitting_binomial(bound - last, r);
+      // Each binomial counts part of the space, whose size fits in 64 bits.
+      const std::uint64_t all = *checked_binomial(bound - last, r);
       const auto skipped = [&](std::uint64_t v) {
-        return all - fitting_binomial(bound - v + 1, r);
+        return all - *checked_binomial(bound - v + 1, r);
       };
       std::uint64_t low = last + 1;
       std::uint64_t high = bound - r + 1;
