@@ -101,6 +101,64 @@ TEST_F(CensusTool, CandidatesOutOfBudgetAreListedAndTheRunIsIncomplete) {
       << run.out;
 }
 
+// A census run in parts: each part's list names its part, and the merge of
+// every part, in any order, is the whole list; a merge that would not be
+// the whole is refused.
+TEST_F(CensusTool, PartsInAnyOrderMergeToTheWholeList) {
+  const std::vector<std::string> k10 = {"--size", "10", "--max-lcm", "512"};
+  const auto part = [&](std::string name, std::vector<std::string> args, int i, int n) {
+    const std::string list = path(name + "-" + std::to_string(i) + ".txt");
+    const ProgramOutcome run = testing::run_program(census_run(
+        with(args, {"--part", std::to_string(i) + "/" + std::to_string(n), "--output", list})));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("part: " + std::to_string(i) + " of " + std::to_string(n)),
+              std::string::npos)
+        << run.out;
+    return list;
+  };
+  const auto merge = [&](const std::vector<std::string>& lists) {
+    return testing::run_program(
+        census_run(with(with({"--merge"}, lists), {"--output", path("whole.txt")})));
+  };
+  const std::vector<std::vector<int>> orders = {{2, 1}, {5, 3, 1, 4, 2}, {7, 1, 6, 2, 5, 3, 4}};
+  for (const std::vector<int>& order : orders) {
+    const int n = static_cast<int>(order.size());
+    std::vector<std::string> lists;
+    for (const int i : order) lists.push_back(part("k10-of-" + std::to_string(n), k10, i, n));
+    const ProgramOutcome merged = merge(lists);
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(read_file(path("whole.txt")), embedded_fixture_text(10)) << n << " parts";
+    EXPECT_NE(merged.out.find("candidates: 28457\n"), std::string::npos) << merged.out;
+    EXPECT_NE(merged.out.find("the sum over " + std::to_string(n) + " parts"), std::string::npos);
+  }
+  EXPECT_EQ(read_file(path("k10-of-2-1.txt")).rfind("# tilvane-census part 1 of 2: ", 0), 0u);
+
+  const std::string k9 = part("k9", {"--size", "9", "--max-lcm", "256"}, 2, 2);
+  std::string altered = read_file(path("k10-of-2-2.txt"));
+  altered[altered.size() / 2] ^= 1;
+  const std::string damaged = write_file(path("damaged.txt"), altered);
+  write_file(path("whole.txt"), "kept\n");
+  struct Case {
+    std::vector<std::string> lists;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{path("k10-of-2-1.txt")}, "part 2 of 2 is missing"},
+      {{path("k10-of-2-1.txt"), path("k10-of-2-2.txt"), path("k10-of-2-1.txt")},
+       "part 1 of 2 is given twice"},
+      {{path("k10-of-2-1.txt"), k9}, "part 2 of 2 belongs to another run than part 1 of 2"},
+      {{path("k10-of-2-1.txt"), damaged}, "part list is damaged: checksum does not match"},
+      {{path("k10-of-2-1.txt"), path("whole.txt")}, "not a part list"},
+      {{path("k10-of-2-1.txt"), path("k10-of-5-2.txt")}, "part 2 of 5 belongs to another run"},
+  };
+  for (const Case& c : cases) {
+    const ProgramOutcome run = merge(c.lists);
+    EXPECT_EQ(run.status, 1) << c.error;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(path("whole.txt")), "kept\n");
+  }
+}
+
 // A checkpoint holding the first half of the k = 8 work, decided in the
 // test itself, resumes to the whole list and the whole node total, so
 // nothing is lost or counted twice.
@@ -140,17 +198,18 @@ TEST_F(CensusTool, ResumesFromACheckpointAndRefusesAnotherRunsOrADamagedOne) {
   EXPECT_FALSE(fs::exists(path("k8.txt.checkpoint")));
 }
 
-// SIGTERM stops the run with a checkpoint and status 2, even when a second
-// SIGTERM follows; the same census then finishes the list. The signal comes once the first
+// SIGTERM stops a run (here part 2 of 3) with a checkpoint and status 75,
+// even when a second SIGTERM follows; the same command then finishes the
+// part, and with the other parts it merges to the whole list. The signal comes once the first
 // checkpoint is on disk, so the run is surely under way: the first run has the search's symmetry,
 // fibre, redundant-class and dominance rules switched off, which makes it slow; the resumed one has
 // them on, its dominance store starting empty, and must still give the list byte for byte.
 using HeavyCensusTool = CensusTool;
 
 TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
-  const std::vector<std::string> args = {
-      "--size", "11", "--max-lcm", "1024", "--output", path("k11.txt"), "--checkpoint-interval",
-      "1"};
+  const std::vector<std::string> k11 = {"--size", "11", "--max-lcm", "1024"};
+  const std::vector<std::string> args =
+      with(k11, {"--part", "2/3", "--output", path("k11.txt"), "--checkpoint-interval", "1"});
   std::vector<std::string> slow = args;
   slow.insert(slow.end(), {"--without", "symmetry,fibres,redundant,dominance"});
   testing::ProgramRun running(census_run(slow));
@@ -166,16 +225,25 @@ TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ::kill(running.pid(), SIGTERM);
   const ProgramOutcome stopped = running.finish();
-  ASSERT_EQ(stopped.status, 2) << stopped.err;
+  ASSERT_EQ(stopped.status, 75) << stopped.err;
   EXPECT_NE(stopped.out.find("checkpoint written to"), std::string::npos) << stopped.out;
   ASSERT_TRUE(fs::exists(path("k11.txt.checkpoint")));
   EXPECT_FALSE(fs::exists(path("k11.txt")));
 
   const ProgramOutcome resumed = testing::run_program(census_run(args));
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_EQ(read_file(path("k11.txt")), embedded_fixture_text(11));
-  EXPECT_NE(resumed.out.find("irreducible covering sets: 17040\n"), std::string::npos)
-      << resumed.out;
+  // The other parts, and the merge of all three.
+  for (const std::string i : {"3", "1"}) {
+    const ProgramOutcome run = testing::run_program(
+        census_run(with(k11, {"--part", i + "/3", "--output", path("k11-" + i + ".txt")})));
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const ProgramOutcome merged =
+      testing::run_program(census_run({"--merge", path("k11-3.txt"), path("k11.txt"),
+                                       path("k11-1.txt"), "--output", path("whole.txt")}));
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(read_file(path("whole.txt")), embedded_fixture_text(11));
+  EXPECT_NE(merged.out.find("irreducible covering sets: 17040\n"), std::string::npos) << merged.out;
 }
 
 // The whole k = 12 list, byte for byte the fixture; and on every 100th

@@ -11,6 +11,7 @@
 #include "base/checked_math.h"
 #include "census/census_table.h"
 #include "census/space.h"
+#include "census/work_list.h"
 #if !TILVANE_REDUCED
 #include "census/simpson.h"
 #endif
@@ -117,6 +118,41 @@ TEST(SpaceStream, OpenFailsAsTheCountDoes) {
     ASSERT_FALSE(cursor.ok()) << describe_space(space);
     EXPECT_EQ(cursor.error(), counted.error());
   }
+}
+
+// The parts of a work list, read as lists of their own, are the whole list
+// cut in order, each position once, their lengths within one of each other.
+TEST(SpaceStream, PartsCutTheWorkListInOrder) {
+  const CensusSpace space{SpaceKind::CommonMultiples, 6, 97};
+  auto whole = space_work(space, 3);
+  ASSERT_TRUE(whole.ok());
+  const auto read_all = [](const WorkList& work) {
+    ModuliSetList sets;
+    auto reader = work.read_from(0);
+    ModuliSet set;
+    while (reader.ok() && (*reader)->next(set)) sets.push_back(set);
+    return sets;
+  };
+  const ModuliSetList all = read_all(**whole);
+  for (const std::uint64_t parts : {1, 2, 7, 64, 1000}) {
+    ModuliSetList joined;
+    for (std::uint64_t part = 1; part <= parts; ++part) {
+      auto copy = space_work(space, 3);
+      ASSERT_TRUE(copy.ok());
+      const auto piece = part_work(std::move(*copy), part, parts);
+      const PartRange range = part_range(all.size(), part, parts);
+      ASSERT_EQ(range.begin, joined.size());
+      ASSERT_LE(piece->count(), all.size() / parts + 1);
+      ASSERT_GE(piece->count(), all.size() / parts);
+      const ModuliSetList sets = read_all(*piece);
+      ASSERT_EQ(sets.size(), piece->count());
+      joined.insert(joined.end(), sets.begin(), sets.end());
+    }
+    EXPECT_EQ(joined, all) << parts << " parts";
+  }
+  const PartRange last = part_range(UINT64_MAX, 3, 3);
+  EXPECT_EQ(last.end, UINT64_MAX);
+  EXPECT_EQ(last.begin, UINT64_MAX / 3 * 2);
 }
 
 #if !TILVANE_REDUCED

@@ -25,4 +25,15 @@ std::string render_set(std::span<const std::uint64_t> moduli) {
   return out;
 }
 
+std::string ordinal(std::uint64_t n) {
+  const std::uint64_t tens = n % 100;
+  const std::uint64_t units = n % 10;
+  const char* suffix = tens >= 11 && tens <= 13 ? "th"
+                       : units == 1             ? "st"
+                       : units == 2             ? "nd"
+                       : units == 3             ? "rd"
+                                                : "th";
+  return cat(n, suffix);
+}
+
 }  // namespace tilvane

@@ -40,6 +40,9 @@ std::string cat(const Pieces&... pieces) {
   return out;
 }
 
+// "1st", "2nd", "3rd", "4th", "11th", "12th", "13th", "21st", "5502nd".
+std::string ordinal(std::uint64_t n);
+
 // "[2, 3, 4, 6, 12]"; an empty set is "[]".
 std::string render_set(std::span<const std::uint64_t> moduli);
 

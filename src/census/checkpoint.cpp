@@ -79,21 +79,17 @@ Result<std::vector<std::uint64_t>> numbers_of(std::span<const std::string_view> 
   return numbers;
 }
 
-std::string describe_plan(const ExplorationPlan& plan) {
-  return cat(describe_space(plan.space), ", ", search_kind_name(plan.search), " search, budget ",
-             plan.max_nodes, ", sample every ", plan.sample);
-}
-
 }  // namespace
 
 std::string render_checkpoint(const Checkpoint& c) {
   const ExplorationTally& t = c.tally;
-  std::string text =
-      cat(kMagic, "\nversion ", c.program_version, "\nspace ", space_kind_name(c.plan.space.kind),
-          "\nsize ", c.plan.space.k, "\nmax-lcm ", c.plan.space.bound, "\nsearch ",
-          search_kind_name(c.plan.search), "\nmax-nodes ", c.plan.max_nodes, "\nsample ",
-          c.plan.sample, "\nwork ", c.work_count, "\ndecided ", t.decided, "\ndropped ", t.dropped,
-          "\nnodes ", t.nodes, "\nelapsed-ms ", c.elapsed_ms, "\n");
+  std::string text = cat(
+      kMagic, "\nversion ", c.program_version, "\nspace ", space_kind_name(c.plan.space.kind),
+      "\nsize ", c.plan.space.k, "\nmax-lcm ", c.plan.space.bound, "\nsearch ",
+      search_kind_name(c.plan.search), "\nmax-nodes ", c.plan.max_nodes, "\nsample ", c.plan.sample,
+      "\n", c.plan.parts > 1 ? cat("part ", c.plan.part, " ", c.plan.parts, "\n") : std::string(),
+      "work ", c.work_count, "\ndecided ", t.decided, "\ndropped ", t.dropped, "\nnodes ", t.nodes,
+      "\nelapsed-ms ", c.elapsed_ms, "\n");
   for (const FoundSet& set : t.found) {
     text += "found";
     append_numbers(text, set.moduli);
@@ -151,6 +147,19 @@ Result<Checkpoint> parse_checkpoint(std::string_view text) {
   const std::string_view keys[] = {"max-nodes", "sample", "work",      "decided",
                                    "dropped",   "nodes",  "elapsed-ms"};
   for (std::size_t i = 0; i < std::size(keys); ++i) {
+    // A run of one part of the work list says which; a whole run's
+    // checkpoint has no such line.
+    if (keys[i] == "work" && lines.peek_key() == "part") {
+      auto words = lines.take("part");
+      if (!words) return std::move(words).take_error();
+      auto part = numbers_of(*words, "part");
+      if (!part) return std::move(part).take_error();
+      if (part->size() != 2 || (*part)[0] == 0 || (*part)[0] > (*part)[1]) {
+        return fail("checkpoint is damaged: bad line part");
+      }
+      c.plan.part = (*part)[0];
+      c.plan.parts = (*part)[1];
+    }
     auto value = lines.number(keys[i]);
     if (!value) return std::move(value).take_error();
     *fields[i] = *value;

@@ -54,6 +54,16 @@ std::string_view search_kind_name(SearchKind kind) {
   return kind == SearchKind::Decide ? "decide" : "exact";
 }
 
+std::string describe_plan(const ExplorationPlan& plan) {
+  return cat(describe_space(plan.space), ", ", search_kind_name(plan.search), " search, ",
+             plan.max_nodes == 0 ? std::string("no budget")
+                                 : cat("at most ", plan.max_nodes, " nodes per search"),
+             ", ",
+             plan.sample > 1 ? cat("every ", ordinal(plan.sample), " candidate")
+                             : std::string("every candidate"),
+             plan.parts > 1 ? cat(", part ", plan.part, " of ", plan.parts) : std::string());
+}
+
 // The decision search keeps one memo of failed states and one store of sets
 // that do not cover for every search of the run; the node-exact search one
 // table of deletion-search results.

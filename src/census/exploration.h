@@ -33,14 +33,21 @@ enum class SearchKind { Decide, Exact };
 std::string_view search_kind_name(SearchKind kind);
 
 // What one census exploration is: its space, its search, the budget of each
-// search (0: none) and the sampling stride (1: every candidate).
+// search (0: none), the sampling stride (1: every candidate) and the part of
+// the work list it decides (part 1 of 1: all of it; see part_range).
 struct ExplorationPlan {
   CensusSpace space;
   SearchKind search = SearchKind::Decide;
   std::uint64_t max_nodes = 0;
   std::uint64_t sample = 1;
+  std::uint64_t part = 1;
+  std::uint64_t parts = 1;
   friend bool operator==(const ExplorationPlan&, const ExplorationPlan&) = default;
 };
+
+// "simpson space, k = 10, L 512, decide search, no budget, every candidate,
+// part 2 of 4": the plan in words, for messages.
+std::string describe_plan(const ExplorationPlan& plan);
 
 enum class CandidateKind : std::uint8_t {
   Dropped,      // never an irreducible covering set, seen without a search

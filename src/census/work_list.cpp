@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text_format.h"
+#include "base/uint128.h"
 #include "census/space_stream.h"
 
 namespace tilvane {
@@ -97,7 +98,57 @@ class SetWork final : public WorkList {
   std::span<const ModuliSet> sets_;
 };
 
+// A reader of the whole list that stops after `left` candidates.
+class BoundedReader final : public WorkReader {
+ public:
+  BoundedReader(std::unique_ptr<WorkReader> whole, std::uint64_t left)
+      : whole_(std::move(whole)), left_(left) {}
+  bool next(ModuliSet& out) override {
+    if (left_ == 0 || !whole_->next(out)) return false;
+    --left_;
+    return true;
+  }
+
+ private:
+  std::unique_ptr<WorkReader> whole_;
+  std::uint64_t left_;
+};
+
+class PartWork final : public WorkList {
+ public:
+  PartWork(std::unique_ptr<WorkList> whole, PartRange range)
+      : whole_(std::move(whole)), range_(range) {}
+  std::uint64_t count() const override { return range_.end - range_.begin; }
+  Result<std::unique_ptr<WorkReader>> read_from(std::uint64_t position) const override {
+    if (position > count()) {
+      return fail(cat("work position ", position, " is beyond the ", count(), " candidates"));
+    }
+    auto reader = whole_->read_from(range_.begin + position);
+    if (!reader) return std::move(reader).take_error();
+    return std::unique_ptr<WorkReader>(
+        std::make_unique<BoundedReader>(std::move(*reader), count() - position));
+  }
+
+ private:
+  std::unique_ptr<WorkList> whole_;
+  PartRange range_;
+};
+
 }  // namespace
+
+PartRange part_range(std::uint64_t count, std::uint64_t part, std::uint64_t parts) {
+  // floor(i * count / parts) for i = part - 1 and part, without overflow.
+  const auto boundary = [&](std::uint64_t i) {
+    return static_cast<std::uint64_t>(static_cast<u128>(i) * count / parts);
+  };
+  return {boundary(part - 1), boundary(part)};
+}
+
+std::unique_ptr<WorkList> part_work(std::unique_ptr<WorkList> whole, std::uint64_t part,
+                                    std::uint64_t parts) {
+  const PartRange range = part_range(whole->count(), part, parts);
+  return std::make_unique<PartWork>(std::move(whole), range);
+}
 
 Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint64_t sample) {
   auto cursor = SpaceCursor::open(space);

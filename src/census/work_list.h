@@ -44,6 +44,20 @@ Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint
 Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
                                                   std::uint64_t run_length);
 
+// Part `part` of `parts` (1 <= part <= parts) of a list of `count`
+// positions: positions begin to end - 1. The parts are contiguous, in order,
+// cover every position once, and differ in length by at most one.
+struct PartRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+};
+PartRange part_range(std::uint64_t count, std::uint64_t part, std::uint64_t parts);
+
+// The positions of part `part` of `parts` of the whole list, as a list of
+// their own (its position 0 is the whole's position begin).
+std::unique_ptr<WorkList> part_work(std::unique_ptr<WorkList> whole, std::uint64_t part,
+                                    std::uint64_t parts);
+
 // The sets given, which must outlive the list.
 std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets);
 

@@ -16,6 +16,7 @@
 #include "base/text_format.h"
 #include "census/checkpoint.h"
 #include "census/exploration_driver.h"
+#include "census/part_list.h"
 #include "census/space.h"
 #include "census/work_list.h"
 #include "census/worker_pool.h"
@@ -57,18 +58,6 @@ void install_stop_handlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-}
-
-// 1st, 2nd, 3rd, 4th, 11th, 12th, 13th, 21st, 5502nd.
-std::string ordinal(std::uint64_t n) {
-  const std::uint64_t tens = n % 100;
-  const std::uint64_t units = n % 10;
-  const char* suffix = tens >= 11 && tens <= 13 ? "th"
-                       : units == 1             ? "st"
-                       : units == 2             ? "nd"
-                       : units == 3             ? "rd"
-                                                : "th";
-  return cat(n, suffix);
 }
 
 std::string render_extremum(const std::optional<std::uint64_t>& value) {
@@ -133,14 +122,18 @@ Status save_checkpoint(const std::string& path, Checkpoint checkpoint,
   return write_file_atomically(path, render_checkpoint(checkpoint));
 }
 
-// The outputs of a complete run: the found sets, the undecided list beside
-// them, the certificates; the checkpoint goes last, once all are written.
-Status write_outputs(const CensusOptions& o, const ExplorationTally& tally,
-                     const std::string& checkpoint_path, std::string& undecided_file) {
+// The outputs of a complete run: the list (the found sets, or a part's
+// list, which holds its undecided candidates), the undecided list beside a
+// whole run's list, the certificates; the checkpoint goes last, once all
+// are written.
+Status write_outputs(const CensusOptions& o, const std::string& list, const ExplorationTally& tally,
+                     bool part, const std::string& checkpoint_path, std::string& undecided_file) {
   if (!o.output.empty()) {
-    if (auto w = write_file_atomically(o.output, render_found_sets(tally.found)); !w) return w;
+    if (auto w = write_file_atomically(o.output, list); !w) return w;
     const std::string undecided_path = o.output + ".undecided";
-    if (tally.undecided.empty()) {
+    if (part) {
+      // A part's undecided candidates are in its list.
+    } else if (tally.undecided.empty()) {
       if (auto r = remove_file(undecided_path); !r) return r;
     } else {
       std::string text;
@@ -188,7 +181,12 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   auto streamed = in_runs ? space_runs_work(plan.space, kEstimateRuns, kEstimateRunLength)
                           : space_work(plan.space, effective.sample);
   if (!streamed) return std::move(streamed).take_error();
-  const WorkList& work = **streamed;
+  const std::uint64_t whole_work = (*streamed)->count();
+  // A part decides its range of the work list as if it were the whole list.
+  const std::unique_ptr<WorkList> owned =
+      plan.parts > 1 ? part_work(std::move(*streamed), plan.part, plan.parts)
+                     : std::move(*streamed);
+  const WorkList& work = *owned;
   const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
                        [] { return stop_signal != 0; }};
   // A computing rank of a cluster job needs the work list, a pool and a
@@ -250,7 +248,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
     out << cat("stopped after ", ledger.next(), " of ", work.count(),
                " candidates; checkpoint written to ", checkpoint_path,
                "; run the same command again to resume\n");
-    return kExitIncomplete;
+    return kExitStopped;
   }
   if (o.action == CensusOptions::Action::Estimate) {
     out << render_estimate(effective, seconds, ledger.tally().found.size(), space_candidates,
@@ -262,13 +260,46 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const ExplorationTally& tally = ledger.tally();
   auto extrema = exploration_extrema(tally.found);
   if (!extrema) return std::move(extrema).take_error();
-  RunFacts facts{space_candidates, 0, workers, simd, {}};
-  if (auto written = write_outputs(o, tally, checkpoint_path, facts.undecided_file); !written) {
+  RunFacts facts{space_candidates, whole_work, 0, elapsed_ms(), workers, simd, {}};
+  const bool part = plan.parts > 1;
+  const std::string list =
+      part ? render_part_list({TILVANE_VERSION, effective, whole_work, tally, facts.elapsed_ms})
+           : render_found_sets(tally.found);
+  if (auto written = write_outputs(o, list, tally, part, checkpoint_path, facts.undecided_file);
+      !written) {
     return std::move(written).take_error();
   }
-  facts.elapsed_ms = elapsed_ms();
   out << (o.json ? render_summary_json(effective, tally, *extrema, facts)
                  : render_summary(effective, tally, *extrema, facts));
+  return tally.undecided.empty() ? kExitDone : kExitIncomplete;
+}
+
+// Merges the parts' lists into the whole run's outputs and summary.
+Result<int> merge(const CensusOptions& o, std::ostream& out) {
+  std::vector<PartList> parts;
+  for (const std::string& path : o.part_lists) {
+    auto text = read_text_file(path);
+    if (!text) return fail(cat("cannot read part list ", path, ": ", text.error()));
+    auto part = parse_part_list(*text);
+    if (!part) return fail(cat(path, ": ", part.error()));
+    parts.push_back(std::move(*part));
+  }
+  auto whole = merge_part_lists(parts);
+  if (!whole) return std::move(whole).take_error();
+  const ExplorationTally& tally = whole->tally;
+  auto counted = count_space(whole->plan.space);
+  if (!counted) return std::move(counted).take_error();
+  auto extrema = exploration_extrema(tally.found);
+  if (!extrema) return std::move(extrema).take_error();
+  RunFacts facts{*counted, whole->whole_count, parts.size(), whole->elapsed_ms, 0, std::string(),
+                 {}};
+  if (auto written =
+          write_outputs(o, render_found_sets(tally.found), tally, false, {}, facts.undecided_file);
+      !written) {
+    return std::move(written).take_error();
+  }
+  out << (o.json ? render_summary_json(whole->plan, tally, *extrema, facts)
+                 : render_summary(whole->plan, tally, *extrema, facts));
   return tally.undecided.empty() ? kExitDone : kExitIncomplete;
 }
 
@@ -284,6 +315,12 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   text += plan.sample > 1 ? cat("candidates: ", tally.decided, " (every ", ordinal(plan.sample),
                                 " of ", facts.space_candidates, ")\n")
                           : cat("candidates: ", tally.decided, "\n");
+  if (plan.parts > 1) {
+    const PartRange range = part_range(facts.whole_work, plan.part, plan.parts);
+    text += cat("part: ", plan.part, " of ", plan.parts, ", positions ", range.begin, " to ",
+                range.end, " (exclusive) of ", facts.whole_work,
+                "; not the whole census until every part is merged\n");
+  }
   text += cat("dropped without search: ", tally.dropped, "\n");
   text += cat("irreducible covering sets: ", tally.found.size(), "\n");
   text += cat("least largest modulus: ", render_extremum(extrema.min_largest_modulus), "\n");
@@ -293,9 +330,12 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   text += cat("undecided: ", tally.undecided.size(), "\n");
   for (const ModuliSet& set : tally.undecided) text += cat("  ", render_set(set), "\n");
   if (!facts.undecided_file.empty()) text += cat("undecided list: ", facts.undecided_file, "\n");
-  text += cat("wall time: ", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000), " s on ",
-              facts.workers, facts.workers == 1 ? " worker" : " workers", ", SIMD level ",
-              facts.simd_level, "\n");
+  const std::string wall = seconds_text(static_cast<double>(facts.elapsed_ms) / 1000);
+  text += facts.merged_parts != 0
+              ? cat("wall time: ", wall, " s, the sum over ", facts.merged_parts, " parts\n")
+              : cat("wall time: ", wall, " s on ", facts.workers,
+                    facts.workers == 1 ? " worker" : " workers", ", SIMD level ", facts.simd_level,
+                    "\n");
   return text;
 }
 
@@ -309,6 +349,8 @@ std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTa
   return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
              ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
              "\",\"max_nodes\":", plan.max_nodes, ",\"sample\":", plan.sample,
+             ",\"part\":", plan.part, ",\"parts\":", plan.parts,
+             ",\"merged_parts\":", facts.merged_parts,
              ",\"space_candidates\":", facts.space_candidates, ",\"candidates\":", tally.decided,
              ",\"dropped\":", tally.dropped, ",\"found\":", tally.found.size(),
              ",\"min_largest_modulus\":", json_optional(extrema.min_largest_modulus),
@@ -394,6 +436,9 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
     case CensusOptions::Action::Version:
       out << cat(kProgram, " ", TILVANE_VERSION, "\n");
       return kExitDone;
+    case CensusOptions::Action::Merge:
+      if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
+      return merge(*options, out);
     case CensusOptions::Action::Explore:
     case CensusOptions::Action::Estimate:
       break;

@@ -18,13 +18,21 @@
 
 namespace tilvane {
 
+// Exit statuses a batch script acts on: done; failed; finished with
+// candidates left undecided (a larger budget decides them); stopped with a
+// checkpoint, so that running the same command again resumes. 75 is the
+// conventional status of a temporary failure, which no launcher uses for
+// failures of its own.
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitIncomplete = 2;
+inline constexpr int kExitStopped = 75;
 
 // What a finished run reports, besides the tally.
 struct RunFacts {
   std::uint64_t space_candidates = 0;  // before sampling
+  std::uint64_t whole_work = 0;        // the positions of the whole work list
+  std::uint64_t merged_parts = 0;      // a merge: how many parts; 0 otherwise
   std::uint64_t elapsed_ms = 0;        // every run of this census together
   std::size_t workers = 0;
   std::string simd_level;

@@ -7,6 +7,7 @@
 #include "base/quoted.h"
 #include "base/text_format.h"
 #include "base/text_scan.h"
+#include "census_tool/census_tool.h"
 
 namespace tilvane {
 namespace {
@@ -128,7 +129,7 @@ Result<PositionedOutcome> parse_outcome_line(std::string_view line) {
 }
 
 Result<ExplorationPlan> parse_plan(std::span<const std::string_view> words) {
-  // words: SPACE K MAX_LCM SEARCH MAX_NODES SAMPLE
+  // words: SPACE K MAX_LCM SEARCH MAX_NODES SAMPLE PART PARTS
   ExplorationPlan plan;
   const auto kind = parse_space_kind(words[0]);
   if (!kind) return fail(cat("unknown space ", shown(words[0])));
@@ -140,7 +141,8 @@ Result<ExplorationPlan> parse_plan(std::span<const std::string_view> words) {
   } else {
     return fail(cat("unknown search ", shown(words[3])));
   }
-  const std::array<std::string_view, 4> numeric{words[1], words[2], words[4], words[5]};
+  const std::array<std::string_view, 6> numeric{words[1], words[2], words[4],
+                                                words[5], words[6], words[7]};
   auto numbers = numbers_of(numeric, 0);
   if (!numbers) return std::move(numbers).take_error();
   if ((*numbers)[0] > SIZE_MAX) return fail("size out of range");
@@ -148,6 +150,11 @@ Result<ExplorationPlan> parse_plan(std::span<const std::string_view> words) {
   plan.space.bound = (*numbers)[1];
   plan.max_nodes = (*numbers)[2];
   plan.sample = (*numbers)[3];
+  plan.part = (*numbers)[4];
+  plan.parts = (*numbers)[5];
+  if (plan.part == 0 || plan.part > plan.parts) {
+    return fail(cat("part ", plan.part, " of ", plan.parts));
+  }
   return plan;
 }
 
@@ -165,7 +172,7 @@ Result<RankMessage> parse_rank_lines(std::span<const std::string_view> lines) {
     return fail(cat("\"", verb.substr(0, 16), "\" message has more than one line"));
   }
   if (verb == "hello") {
-    if (auto n = expect_words(*words, 9); !n) return std::move(n).take_error();
+    if (auto n = expect_words(*words, 11); !n) return std::move(n).take_error();
     auto counts = numbers_of(std::span(*words).subspan(0, 3), 1);
     if (!counts) return std::move(counts).take_error();
     auto plan = parse_plan(std::span(*words).subspan(3));
@@ -218,7 +225,11 @@ Result<CoordinatorMessage> parse_coordinator_lines(std::span<const std::string_v
     if (auto n = expect_words(*words, 2); !n) return std::move(n).take_error();
     auto numbers = numbers_of(*words, 1);
     if (!numbers) return std::move(numbers).take_error();
-    if ((*numbers)[0] > 2) return fail(cat("exit status ", (*numbers)[0], " is not 0, 1 or 2"));
+    const std::uint64_t status = (*numbers)[0];
+    if (status != kExitDone && status != kExitFailure && status != kExitIncomplete &&
+        status != kExitStopped) {
+      return fail(cat("exit status ", status, " is not 0, 1, 2 or 75"));
+    }
     return CoordinatorMessage(EndMessage{static_cast<int>((*numbers)[0])});
   }
   return fail(cat("unknown message ", shown(lines[0])));
@@ -239,7 +250,7 @@ std::string render_rank_message(const RankMessage& message) {
     const ExplorationPlan& p = hello->plan;
     return cat("hello ", hello->workers, " ", hello->work_count, " ", space_kind_name(p.space.kind),
                " ", p.space.k, " ", p.space.bound, " ", search_kind_name(p.search), " ",
-               p.max_nodes, " ", p.sample, "\n");
+               p.max_nodes, " ", p.sample, " ", p.part, " ", p.parts, "\n");
   }
   if (const auto* done = std::get_if<DoneMessage>(&message)) {
     std::string text = cat("done ", done->outcomes.size(), "\n");

@@ -23,9 +23,8 @@ std::string seconds_of(std::chrono::milliseconds span) {
   return ms % 1000 == 0 ? cat(ms / 1000, " s") : cat(ms / 1000, ".", (ms % 1000) / 100, " s");
 }
 
-std::string describe_plan(const ExplorationPlan& plan, std::uint64_t work_count) {
-  return cat(describe_space(plan.space), ", ", search_kind_name(plan.search), " search, budget ",
-             plan.max_nodes, ", sample ", plan.sample, ", ", work_count, " candidates");
+std::string describe_work(const ExplorationPlan& plan, std::uint64_t work_count) {
+  return cat(describe_plan(plan), ", ", work_count, " candidates");
 }
 
 }  // namespace
@@ -68,8 +67,8 @@ Status Coordinator::take(int from, Rank& rank, RankMessage message, std::vector<
     if (rank.joined) return fail(cat("rank ", from, " said hello twice"));
     if (hello->plan != settings_.plan || hello->work_count != ledger_.count()) {
       return fail(cat("rank ", from, " was started for another census (",
-                      describe_plan(hello->plan, hello->work_count), ") than rank 0 (",
-                      describe_plan(settings_.plan, ledger_.count()), ")"));
+                      describe_work(hello->plan, hello->work_count), ") than rank 0 (",
+                      describe_work(settings_.plan, ledger_.count()), ")"));
     }
     if (hello->workers == 0) return fail(cat("rank ", from, " has no worker threads"));
     rank.joined = true;

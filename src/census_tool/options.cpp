@@ -23,7 +23,8 @@ enum class Key {
   CheckpointInterval,
   RankTimeout,
   ChunkLimit,
-  Without
+  Without,
+  Part
 };
 
 struct ValueOption {
@@ -46,6 +47,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--rank-timeout", Key::RankTimeout},
     {"--chunk-limit", Key::ChunkLimit},
     {"--without", Key::Without},
+    {"--part", Key::Part},
 };
 
 // The techniques of the decision search that --without switches off, for
@@ -147,6 +149,19 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
     }
     case Key::Without:
       return switch_off(o.decision, value);
+    case Key::Part: {
+      const std::size_t slash = value.find('/');
+      const auto part = parse_unsigned_decimal(value.substr(0, slash));
+      const auto parts = slash == std::string_view::npos
+                             ? std::nullopt
+                             : parse_unsigned_decimal(value.substr(slash + 1));
+      if (!part || !parts || *part == 0 || *part > *parts) {
+        return fail(cat("option --part needs I/N with 1 <= I <= N, not ", quoted(value)));
+      }
+      o.plan.part = *part;
+      o.plan.parts = *parts;
+      return {};
+    }
     case Key::ChunkLimit: {
       auto limit = positive_number(option.name, value);
       if (!limit) return std::move(limit).take_error();
@@ -176,6 +191,8 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
   CensusOptions o;
   bool size_seen = false;
   bool lcm_seen = false;
+  // Options other than --output and --json, which a merge does not take.
+  std::string_view run_option;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (!is_valid_utf8(arg)) return fail(cat("argument ", i + 1, " is not valid UTF-8"));
@@ -191,8 +208,19 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
       o.json = true;
       continue;
     }
-    if (arg == "--estimate") {
-      o.action = CensusOptions::Action::Estimate;
+    if (arg == "--estimate" || arg == "--merge") {
+      if (o.action != CensusOptions::Action::Explore) {
+        return fail("--estimate and --merge exclude each other");
+      }
+      o.action = arg == "--merge" ? CensusOptions::Action::Merge : CensusOptions::Action::Estimate;
+      if (arg == "--estimate") run_option = arg;
+      continue;
+    }
+    if (!arg.starts_with("-")) {
+      if (o.action != CensusOptions::Action::Merge) {
+        return fail(cat("unexpected argument ", quoted(arg)));
+      }
+      o.part_lists.emplace_back(arg);
       continue;
     }
     const std::size_t equals = arg.find('=');
@@ -201,10 +229,7 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
     for (const ValueOption& candidate : kValueOptions) {
       if (candidate.name == name) option = &candidate;
     }
-    if (option == nullptr || !arg.starts_with("--")) {
-      return fail(
-          cat(arg.starts_with("-") ? "unknown option " : "unexpected argument ", quoted(arg)));
-    }
+    if (option == nullptr) return fail(cat("unknown option ", quoted(arg)));
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
@@ -217,12 +242,23 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
     if (auto taken = take_value(o, *option, value, size_seen, lcm_seen); !taken) {
       return std::move(taken).take_error();
     }
+    if (option->key != Key::Output) run_option = option->name;
+  }
+  if (o.action == CensusOptions::Action::Merge) {
+    if (!run_option.empty()) {
+      return fail(cat("--merge takes the parts' lists, --output and --json, not ", run_option));
+    }
+    if (o.part_lists.empty()) return fail("--merge needs the list of every part");
+    return o;
   }
   if (!size_seen) return fail("option --size is required");
   if (!lcm_seen) return fail("option --max-lcm is required");
   if (o.action == CensusOptions::Action::Estimate &&
       (!o.output.empty() || !o.covers.empty() || !o.checkpoint.empty())) {
     return fail("--estimate writes nothing: it takes no --output, --covers or --checkpoint");
+  }
+  if (o.action == CensusOptions::Action::Estimate && o.plan.parts > 1) {
+    return fail("--estimate prices the whole space: it takes no --part");
   }
   return o;
 }
@@ -232,15 +268,18 @@ std::string census_usage(std::string_view program) {
              " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
              "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
              "         [--covers DIR] [--threads N] [--checkpoint-interval SECONDS]\n"
-             "         [--rank-timeout SECONDS] [--chunk-limit N] [--without TECHNIQUES] [--json]\n"
+             "         [--rank-timeout SECONDS] [--chunk-limit N] [--without TECHNIQUES]\n"
+             "         [--part I/N] [--json]\n"
              "   or: ",
              program,
              " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"
              "         [--threads N] [--without TECHNIQUES] [--json]\n"
              "   or: ",
-             program, " --help | --version\n",
+             program, " --merge PART_LIST... [--output FILE] [--json]\n", "   or: ", program,
+             " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space. Exit status: 0 done,\n"
-             "1 failure, 2 incomplete (candidates left undecided, or stopped with a checkpoint).\n"
+             "1 failure, 2 finished with candidates left undecided, 75 stopped with a checkpoint\n"
+             "(run the same command again to resume).\n"
              "See tilvane-census(1).\n");
 }
 

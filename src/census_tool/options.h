@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "census/exploration.h"
@@ -15,7 +16,7 @@
 namespace tilvane {
 
 struct CensusOptions {
-  enum class Action { Explore, Estimate, Help, Version };
+  enum class Action { Explore, Estimate, Merge, Help, Version };
   Action action = Action::Explore;
   ExplorationPlan plan;
   bool sample_given = false;
@@ -28,6 +29,7 @@ struct CensusOptions {
   std::uint64_t rank_timeout_s = 120;        // cluster runs: silence that means a dead rank
   std::uint64_t chunk_limit = 1024;          // cluster runs: candidates per thread in a chunk
   DecisionOptions decision;                  // --without switches techniques off
+  std::vector<std::string> part_lists;       // --merge: the parts' lists
 };
 
 // Reads the arguments after the program name. Fails with a one-line

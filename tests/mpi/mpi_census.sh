@@ -108,7 +108,7 @@ pids="$(rank_pids "$mpirun_pid" 0 1 2)"
 [ "$(echo $pids | wc -w)" = 3 ] || fail "ranks not found: $pids"
 kill -TERM $pids
 finish
-[ "$status" = 2 ] || fail "stopped job exited with $status, not 2"
+[ "$status" = 75 ] || fail "stopped job exited with $status, not 75"
 grep -q "^stopped after .* checkpoint written to $out.checkpoint" "$work/term.out" ||
   fail "no stop report"
 decided="$(decided_of "$out.checkpoint")"
@@ -158,7 +158,7 @@ wait_for "$out.checkpoint"
 kill -TERM "$plain_pid"
 status=0
 wait "$plain_pid" || status=$?
-[ "$status" = 2 ] || fail "stopped single process exited with $status, not 2"
+[ "$status" = 75 ] || fail "stopped single process exited with $status, not 75"
 mpi -np 3 "$census" "${k11[@]}" --output "$out" > "$work/plain2.out" || fail "MPI resume"
 cmp "$fixtures/k11_expected.txt" "$out" || fail "resumed list differs from the fixture"
 
