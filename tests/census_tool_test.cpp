@@ -4,6 +4,7 @@
 // resume to the same result or are refused.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -54,8 +55,11 @@ TEST_F(CensusTool, BothSearchesWriteTheFixtureAndCertificatesTilvaneAccepts) {
     EXPECT_NE(run.out.find("greatest reciprocal sum: 14/9\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("nodes: 32942353\n") != std::string::npos, search == "exact") << run.out;
     EXPECT_FALSE(fs::exists(path(search + ".txt.checkpoint")));
+    // The folder holds its mark (hidden) and one certificate per set.
+    EXPECT_TRUE(fs::exists(path(search) + "/.tilvane-census"));
     std::size_t certificates = 0;
     for (const auto& entry : fs::directory_iterator(path(search))) {
+      if (entry.path().filename() == ".tilvane-census") continue;
       ++certificates;
       const ProgramOutcome check = testing::run_program(testing::with_args({entry.path()}));
       EXPECT_EQ(check.status, 0) << entry.path() << ": " << check.err;
@@ -99,6 +103,60 @@ TEST_F(CensusTool, CandidatesOutOfBudgetAreListedAndTheRunIsIncomplete) {
   EXPECT_FALSE(undecided.empty());
   EXPECT_NE(run.out.find("undecided list: " + path("k7.txt.undecided")), std::string::npos)
       << run.out;
+}
+
+// Outputs never replace or remove what the program did not write, and a
+// path that cannot be written fails the run before any work, named as the
+// user gave it.
+TEST_F(CensusTool, OutputPathsAreCheckedFirstAndNothingForeignIsLost) {
+  fs::create_directory(path("thesis"));
+  write_file(path("thesis/thesis.tex"), "mine\n");
+  write_file(path("notes.txt"), "mine\n");
+  write_file(path("target.txt"), "mine\n");
+  fs::create_symlink(path("target.txt"), path("link.txt"));
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string error;  // a part of standard error
+  };
+  const std::vector<Case> cases = {
+      {{"--covers", path("thesis")}, 1, "is a folder that tilvane-census did not write"},
+      {{"--covers", path("notes.txt")}, 1, "is a file; it must be a new name"},
+      {{"--output", path("fifo")}, 1, "is a FIFO; it must be a regular file or a new name"},
+      {{"--output", path("thesis")}, 1, "is a folder; it must be a regular file"},
+      {{"--output", "/nonexistent-dir/x.txt"}, 1, "cannot write \"/nonexistent-dir/x.txt\""},
+      {{"--checkpoint", "/nonexistent-dir/cp"}, 1, "cannot write \"/nonexistent-dir/cp\""},
+      {{"--output", path("ok.txt"), "--covers", "/nonexistent-dir/c"}, 1, "cannot write"},
+      {{"--output", path("a.txt"), "--checkpoint", path("./a.txt")}, 1, "is the same path as"},
+      {{"--output", path("link.txt")}, 0, ""},
+      {{"--covers", path("ours")}, 0, ""},
+      {{"--covers", path("ours")}, 0, ""},  // a folder it wrote is replaced
+  };
+  for (const Case& c : cases) {
+    const ProgramOutcome run = testing::run_program(census_run(with(kK8, c.args)));
+    EXPECT_EQ(run.status, c.status) << c.args[1] << ": " << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(read_file(path("thesis/thesis.tex")), "mine\n");
+  EXPECT_EQ(read_file(path("notes.txt")), "mine\n");
+  EXPECT_FALSE(fs::exists(path("ok.txt")));
+  EXPECT_FALSE(fs::exists(path("a.txt")));
+  EXPECT_TRUE(fs::is_symlink(path("link.txt")));
+  EXPECT_EQ(read_file(path("target.txt")), embedded_fixture_text(8));
+  EXPECT_TRUE(fs::is_fifo(path("fifo")));
+  write_file(path("ours/mine.tex"), "mine\n");
+  const ProgramOutcome foreign =
+      testing::run_program(census_run(with(kK8, {"--covers", path("ours")})));
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_EQ(read_file(path("ours/mine.tex")), "mine\n");
+
+  // Without --output the list is standard output and the summary goes to
+  // standard error.
+  const ProgramOutcome plain = testing::run_program(census_run(kK8));
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.out, embedded_fixture_text(8));
+  EXPECT_NE(plain.err.find("irreducible covering sets: 65\n"), std::string::npos) << plain.err;
 }
 
 // A census run in parts: each part's list names its part, and the merge of
@@ -148,7 +206,10 @@ TEST_F(CensusTool, PartsInAnyOrderMergeToTheWholeList) {
        "part 1 of 2 is given twice"},
       {{path("k10-of-2-1.txt"), k9}, "part 2 of 2 belongs to another run than part 1 of 2"},
       {{path("k10-of-2-1.txt"), damaged}, "part list is damaged: checksum does not match"},
-      {{path("k10-of-2-1.txt"), path("whole.txt")}, "not a part list"},
+      {{path("k10-of-2-1.txt"),
+        write_file(path("plain.txt"), std::string(embedded_fixture_text(10)))},
+       "not a part list"},
+      {{path("k10-of-2-1.txt"), path("whole.txt")}, "is the same path as a part list"},
       {{path("k10-of-2-1.txt"), path("k10-of-5-2.txt")}, "part 2 of 5 belongs to another run"},
   };
   for (const Case& c : cases) {

@@ -20,8 +20,8 @@
 #include "census/space.h"
 #include "census/work_list.h"
 #include "census/worker_pool.h"
-#include "cli/atomic_file.h"
 #include "cli/checked_output.h"
+#include "cli/output_paths.h"
 #include "cli/read_file.h"
 #include "cli/terminal_progress.h"
 #include "engine/decision_memo.h"
@@ -82,9 +82,65 @@ std::string json_optional(const std::optional<std::uint64_t>& value) {
   return value ? cat(*value) : std::string("null");
 }
 
-std::string checkpoint_path_of(const CensusOptions& o) {
-  if (!o.checkpoint.empty()) return o.checkpoint;
-  return o.output.empty() ? std::string() : o.output + ".checkpoint";
+// The checkpoint of a run without --checkpoint: beside the output, or in
+// the current folder under a name that says which run it belongs to, so
+// that the same command finds it again.
+std::string default_checkpoint_path(const CensusOptions& o) {
+  if (!o.output.empty()) return o.output + ".checkpoint";
+  const ExplorationPlan& plan = o.plan;
+  std::string name = cat("tilvane-census-", space_kind_name(plan.space.kind), "-", plan.space.k,
+                         "-", plan.space.bound);
+  if (plan.search == SearchKind::Exact) name += "-exact";
+  if (plan.max_nodes != 0) name += cat("-nodes-", plan.max_nodes);
+  if (plan.sample > 1) name += cat("-every-", plan.sample);
+  if (plan.parts > 1) name += cat("-part-", plan.part, "-of-", plan.parts);
+  return name + ".checkpoint";
+}
+
+// Everything a run writes, checked before it decides anything.
+struct Outputs {
+  std::optional<OutputFile> list;       // --output; none: standard output
+  std::optional<OutputFile> undecided;  // beside a whole run's list
+  std::optional<OutputFolder> covers;
+  std::optional<OutputFile> checkpoint;
+};
+
+Result<Outputs> prepare_outputs(const CensusOptions& o, bool with_checkpoint) {
+  Outputs outputs;
+  std::vector<NamedOutput> named;
+  const auto file = [&](std::optional<OutputFile>& slot, std::string_view option,
+                        const std::string& path) -> Status {
+    auto prepared = OutputFile::prepare(option, path);
+    if (!prepared) return std::move(prepared).take_error();
+    named.push_back({option, prepared->target()});
+    slot = std::move(*prepared);
+    return {};
+  };
+  if (!o.output.empty()) {
+    if (auto ok = file(outputs.list, "--output", o.output); !ok) return std::move(ok).take_error();
+    if (o.plan.parts == 1) {
+      if (auto ok = file(outputs.undecided, "the undecided list", o.output + ".undecided"); !ok) {
+        return std::move(ok).take_error();
+      }
+    }
+  }
+  if (with_checkpoint) {
+    const std::string path = o.checkpoint.empty() ? default_checkpoint_path(o) : o.checkpoint;
+    if (auto ok = file(outputs.checkpoint, "--checkpoint", path); !ok) {
+      return std::move(ok).take_error();
+    }
+  }
+  if (!o.covers.empty()) {
+    auto folder = OutputFolder::prepare("--covers", o.covers);
+    if (!folder) return std::move(folder).take_error();
+    named.push_back({"--covers", o.covers});
+    outputs.covers = std::move(*folder);
+  }
+  for (const std::string& input : o.part_lists) named.push_back({"a part list", input, false});
+  if (auto distinct = check_distinct_outputs(named); !distinct) {
+    return std::move(distinct).take_error();
+  }
+  return outputs;
 }
 
 // The name of a certificate file: the moduli joined by '-'.
@@ -96,15 +152,16 @@ std::string certificate_name(const FoundSet& set) {
 
 // The tally to start from: the checkpoint's when there is one (it must be
 // intact and of this run), else an empty one.
-Result<Checkpoint> load_or_start(const std::string& path, const ExplorationPlan& plan,
+Result<Checkpoint> load_or_start(const std::optional<OutputFile>& file, const ExplorationPlan& plan,
                                  std::uint64_t work_count) {
   Checkpoint start;
   start.program_version = TILVANE_VERSION;
   start.plan = plan;
   start.work_count = work_count;
   std::error_code ec;
-  if (path.empty() || !std::filesystem::exists(path, ec)) return start;
-  auto text = read_text_file(path);
+  if (!file || !std::filesystem::exists(file->target(), ec)) return start;
+  const std::string& path = file->given();
+  auto text = read_text_file(file->target());
   if (!text) return fail(cat("cannot read checkpoint ", path, ": ", text.error()));
   auto checkpoint = parse_checkpoint(*text);
   if (!checkpoint) return fail(cat(path, ": ", checkpoint.error()));
@@ -115,42 +172,43 @@ Result<Checkpoint> load_or_start(const std::string& path, const ExplorationPlan&
   return checkpoint;
 }
 
-Status save_checkpoint(const std::string& path, Checkpoint checkpoint,
-                       const ExplorationTally& tally, std::uint64_t elapsed_ms) {
+Status save_checkpoint(const OutputFile& file, Checkpoint checkpoint, const ExplorationTally& tally,
+                       std::uint64_t elapsed_ms) {
   checkpoint.tally = tally;
   checkpoint.elapsed_ms = elapsed_ms;
-  return write_file_atomically(path, render_checkpoint(checkpoint));
+  return file.write(render_checkpoint(checkpoint));
 }
 
 // The outputs of a complete run: the list (the found sets, or a part's
-// list, which holds its undecided candidates), the undecided list beside a
-// whole run's list, the certificates; the checkpoint goes last, once all
-// are written.
-Status write_outputs(const CensusOptions& o, const std::string& list, const ExplorationTally& tally,
-                     bool part, const std::string& checkpoint_path, std::string& undecided_file) {
-  if (!o.output.empty()) {
-    if (auto w = write_file_atomically(o.output, list); !w) return w;
-    const std::string undecided_path = o.output + ".undecided";
-    if (part) {
-      // A part's undecided candidates are in its list.
-    } else if (tally.undecided.empty()) {
-      if (auto r = remove_file(undecided_path); !r) return r;
+// list, which holds its undecided candidates) to its file or to out, the
+// undecided list beside a whole run's list, the certificates; the
+// checkpoint goes last, once all are written.
+Status write_outputs(const Outputs& outputs, const std::string& list, const ExplorationTally& tally,
+                     std::ostream& out, std::string& undecided_file) {
+  if (outputs.list) {
+    if (auto w = outputs.list->write(list); !w) return w;
+  } else if (!(out << list).flush()) {
+    return fail("cannot write the list to standard output");
+  }
+  if (outputs.undecided) {
+    if (tally.undecided.empty()) {
+      if (auto r = outputs.undecided->remove(); !r) return r;
     } else {
       std::string text;
       for (const ModuliSet& set : tally.undecided) text += render_set_line(set);
-      if (auto w = write_file_atomically(undecided_path, text); !w) return w;
-      undecided_file = undecided_path;
+      if (auto w = outputs.undecided->write(text); !w) return w;
+      undecided_file = outputs.undecided->given();
     }
   }
-  if (!o.covers.empty()) {
+  if (outputs.covers) {
     std::vector<std::pair<std::string, std::string>> files;
     files.reserve(tally.found.size());
     for (const FoundSet& set : tally.found) {
       files.emplace_back(certificate_name(set), render_certificate(set));
     }
-    if (auto w = write_folder_atomically(o.covers, files); !w) return w;
+    if (auto w = outputs.covers->write(std::move(files)); !w) return w;
   }
-  if (!checkpoint_path.empty()) return remove_file(checkpoint_path);
+  if (outputs.checkpoint) return outputs.checkpoint->remove();
   return {};
 }
 
@@ -167,10 +225,23 @@ std::string duration_text(double seconds) {
   return cat(seconds_text(seconds / 86400), " days");
 }
 
-Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& progress,
-                    ClusterRole* cluster) {
+Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log,
+                    CensusProgress& progress, ClusterRole* cluster) {
   const auto started = Clock::now();
   const ExplorationPlan& plan = o.plan;
+  // A computing rank of a cluster job needs the work list, a pool and a
+  // decider, nothing of the checkpoint or the outputs.
+  const bool computes_only = cluster != nullptr && !cluster->coordinates();
+  const bool estimate = o.action == CensusOptions::Action::Estimate;
+  Outputs outputs;
+  if (!computes_only) {
+    auto prepared = prepare_outputs(o, !estimate);
+    if (!prepared) return std::move(prepared).take_error();
+    outputs = std::move(*prepared);
+  }
+  // The summary and messages go to standard error when the list goes to
+  // standard output.
+  std::ostream& summary = outputs.list || estimate ? out : log;
   auto counted = count_space(plan.space);
   if (!counted) return std::move(counted).take_error();
   const std::uint64_t space_candidates = *counted;
@@ -189,13 +260,13 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const WorkList& work = *owned;
   const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
                        [] { return stop_signal != 0; }};
-  // A computing rank of a cluster job needs the work list, a pool and a
-  // decider, nothing of the checkpoint or the outputs.
-  const bool computes_only = cluster != nullptr && !cluster->coordinates();
-
-  const std::string checkpoint_path = computes_only ? std::string() : checkpoint_path_of(o);
-  auto start = load_or_start(checkpoint_path, effective, work.count());
+  auto start = load_or_start(outputs.checkpoint, effective, work.count());
   if (!start) return std::move(start).take_error();
+  if (start->tally.decided != 0) {
+    log << cat("resuming from ", outputs.checkpoint->given(), ": ", start->tally.decided, " of ",
+               work.count(), " candidates decided, ", start->tally.found.size(), " sets found\n");
+    log.flush();
+  }
 
   auto pool = WorkerPool::start(o.threads != 0 ? o.threads : available_cpu_count());
   if (!pool) return std::move(pool).take_error();
@@ -218,12 +289,12 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   hooks.progress = &progress;
   hooks.stop_requested = [] { return stop_signal != 0; };
   hooks.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
-  if (o.action == CensusOptions::Action::Estimate) {
+  if (estimate) {
     seconds.assign(static_cast<std::size_t>(work.count()), 0.0);
     hooks.durations = &seconds;
-  } else if (!checkpoint_path.empty()) {
+  } else {
     hooks.save_checkpoint = [&](const ExplorationTally& tally) {
-      return save_checkpoint(checkpoint_path, *start, tally, elapsed_ms());
+      return save_checkpoint(*outputs.checkpoint, *start, tally, elapsed_ms());
     };
   }
   install_stop_handlers();
@@ -237,20 +308,21 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const std::size_t workers =
       cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
   if (*end == DriveEnd::Stopped) {
-    if (checkpoint_path.empty()) {
-      return fail(cat("stopped after ", ledger.next(), " of ", work.count(),
-                      " candidates; no checkpoint was asked for, so nothing is kept"));
+    if (estimate) {
+      summary << cat("stopped after ", ledger.next(), " of ", work.count(),
+                     " sampled candidates; nothing is estimated\n");
+      return kExitStopped;
     }
-    if (auto saved = save_checkpoint(checkpoint_path, *start, ledger.tally(), elapsed_ms());
+    if (auto saved = save_checkpoint(*outputs.checkpoint, *start, ledger.tally(), elapsed_ms());
         !saved) {
       return std::move(saved).take_error();
     }
-    out << cat("stopped after ", ledger.next(), " of ", work.count(),
-               " candidates; checkpoint written to ", checkpoint_path,
-               "; run the same command again to resume\n");
+    summary << cat("stopped after ", ledger.next(), " of ", work.count(),
+                   " candidates; checkpoint written to ", outputs.checkpoint->given(),
+                   "; run the same command again to resume\n");
     return kExitStopped;
   }
-  if (o.action == CensusOptions::Action::Estimate) {
+  if (estimate) {
     out << render_estimate(effective, seconds, ledger.tally().found.size(), space_candidates,
                            in_runs ? std::min(kEstimateRunLength, space_candidates) : 0, workers,
                            simd, o.json);
@@ -265,17 +337,19 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, CensusProgress& p
   const std::string list =
       part ? render_part_list({TILVANE_VERSION, effective, whole_work, tally, facts.elapsed_ms})
            : render_found_sets(tally.found);
-  if (auto written = write_outputs(o, list, tally, part, checkpoint_path, facts.undecided_file);
-      !written) {
+  if (auto written = write_outputs(outputs, list, tally, out, facts.undecided_file); !written) {
     return std::move(written).take_error();
   }
-  out << (o.json ? render_summary_json(effective, tally, *extrema, facts)
-                 : render_summary(effective, tally, *extrema, facts));
+  summary << (o.json ? render_summary_json(effective, tally, *extrema, facts)
+                     : render_summary(effective, tally, *extrema, facts));
   return tally.undecided.empty() ? kExitDone : kExitIncomplete;
 }
 
 // Merges the parts' lists into the whole run's outputs and summary.
-Result<int> merge(const CensusOptions& o, std::ostream& out) {
+Result<int> merge(const CensusOptions& o, std::ostream& out, std::ostream& log) {
+  auto outputs = prepare_outputs(o, false);
+  if (!outputs) return std::move(outputs).take_error();
+  std::ostream& summary = outputs->list ? out : log;
   std::vector<PartList> parts;
   for (const std::string& path : o.part_lists) {
     auto text = read_text_file(path);
@@ -294,12 +368,12 @@ Result<int> merge(const CensusOptions& o, std::ostream& out) {
   RunFacts facts{*counted, whole->whole_count, parts.size(), whole->elapsed_ms, 0, std::string(),
                  {}};
   if (auto written =
-          write_outputs(o, render_found_sets(tally.found), tally, false, {}, facts.undecided_file);
+          write_outputs(*outputs, render_found_sets(tally.found), tally, out, facts.undecided_file);
       !written) {
     return std::move(written).take_error();
   }
-  out << (o.json ? render_summary_json(whole->plan, tally, *extrema, facts)
-                 : render_summary(whole->plan, tally, *extrema, facts));
+  summary << (o.json ? render_summary_json(whole->plan, tally, *extrema, facts)
+                     : render_summary(whole->plan, tally, *extrema, facts));
   return tally.undecided.empty() ? kExitDone : kExitIncomplete;
 }
 
@@ -426,7 +500,7 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
 }
 
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            CensusProgress& progress, ClusterRole* cluster) {
+                            std::ostream& log, CensusProgress& progress, ClusterRole* cluster) {
   auto options = parse_census_options(args);
   if (!options) return std::move(options).take_error();
   switch (options->action) {
@@ -438,12 +512,12 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
       return kExitDone;
     case CensusOptions::Action::Merge:
       if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
-      return merge(*options, out);
+      return merge(*options, out, log);
     case CensusOptions::Action::Explore:
     case CensusOptions::Action::Estimate:
       break;
   }
-  return explore(*options, out, progress, cluster);
+  return explore(*options, out, log, progress, cluster);
 }
 
 int census_tool_main(int argc, char** argv, ClusterRole* cluster) {
@@ -452,13 +526,17 @@ int census_tool_main(int argc, char** argv, ClusterRole* cluster) {
   const bool silent = cluster != nullptr && !cluster->coordinates();
   CheckedOutputBuffer buffer(STDOUT_FILENO);
   std::ostream out(silent ? nullptr : &buffer);
+  CheckedOutputBuffer log_buffer(STDERR_FILENO);
+  std::ostream log(silent ? nullptr : &log_buffer);
   TerminalProgress terminal(STDERR_FILENO);
   CensusProgress& progress = !silent && ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
-  Result<int> status = run_census_tool(args, out, progress, cluster);
+  Result<int> status = run_census_tool(args, out, log, progress, cluster);
   progress.finished();
   out.flush();
+  log.flush();
   if (status && buffer.error_number() != 0) {
-    status = fail(cat("cannot write the summary: ", os_error_description(buffer.error_number())));
+    status =
+        fail(cat("cannot write to standard output: ", os_error_description(buffer.error_number())));
   }
   if (cluster != nullptr) status = cluster->conclude(std::move(status));
   if (status) return *status;

@@ -60,14 +60,16 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
 // store at their budgets, the found sets and a fixed allowance for the rest.
 std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found);
 
-// Runs the command line (arguments after the program name); the summary goes
-// to out. Returns the exit status for a run that got as far as deciding
+// Runs the command line (arguments after the program name). The summary
+// goes to out, or to log when the list goes to out (a run without
+// --output); a resume is told on log. Returns the exit status for a run that got as far as deciding
 // (done, or incomplete), or the error text of a failure. With a cluster role
 // the run is one process of a cluster job: rank 0 runs it as a single
 // process would, spreading the decisions over every rank; any other rank
 // only decides what rank 0 hands it and writes nothing.
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            CensusProgress& progress, ClusterRole* cluster = nullptr);
+                            std::ostream& log, CensusProgress& progress,
+                            ClusterRole* cluster = nullptr);
 
 // What main does: standard output checked, errors as "tilvane-census: {}" on
 // standard error with status 1, progress on a terminal. A rank other than

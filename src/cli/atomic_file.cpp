@@ -24,29 +24,32 @@ std::string temporary_name(std::string_view path) {
   return cat(path, ".partial-", static_cast<long>(::getpid()));
 }
 
-// Writes text to a new file at path, flushed to the disk when durable.
-Status write_new_file(const std::string& path, std::string_view text, bool durable) {
+// Writes text to a new file at path, flushed to the disk when durable;
+// messages name shown.
+Status write_new_file(const std::string& path, std::string_view text, bool durable,
+                      std::string_view shown) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return write_error(path, errno);
+  if (fd < 0) return write_error(shown, errno);
   int error_number = write_all(fd, text);
   if (error_number == 0 && durable && ::fsync(fd) != 0) error_number = errno;
   if (::close(fd) != 0 && error_number == 0) error_number = errno;
   if (error_number != 0) {
     ::unlink(path.c_str());
-    return write_error(path, error_number);
+    return write_error(shown, error_number);
   }
   return {};
 }
 
 }  // namespace
 
-Status write_file_atomically(std::string_view path, std::string_view text) {
+Status write_file_atomically(std::string_view path, std::string_view text, std::string_view shown) {
+  if (shown.empty()) shown = path;
   const std::string temporary = temporary_name(path);
-  if (auto written = write_new_file(temporary, text, true); !written) return written;
+  if (auto written = write_new_file(temporary, text, true, shown); !written) return written;
   if (::rename(temporary.c_str(), std::string(path).c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temporary.c_str());
-    return write_error(path, error_number);
+    return write_error(shown, error_number);
   }
   return {};
 }
@@ -63,10 +66,10 @@ Status write_folder_atomically(std::string_view path,
   std::error_code ec;
   fs::remove_all(temporary, ec);
   if (!fs::create_directory(temporary, ec)) {
-    return write_error(temporary.string(), ec ? ec.value() : EEXIST);
+    return write_error(path, ec ? ec.value() : EEXIST);
   }
   for (const auto& [name, text] : files) {
-    if (auto written = write_new_file((temporary / name).string(), text, false); !written) {
+    if (auto written = write_new_file((temporary / name).string(), text, false, path); !written) {
       fs::remove_all(temporary, ec);
       return written;
     }

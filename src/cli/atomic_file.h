@@ -13,8 +13,10 @@
 namespace tilvane {
 
 // Replaces the file at path with text. Fails with "cannot write {quoted
-// path}: {system's description}" and leaves no temporary file behind.
-Status write_file_atomically(std::string_view path, std::string_view text);
+// shown}: {system's description}" (shown: path when empty) and leaves no
+// temporary file behind.
+Status write_file_atomically(std::string_view path, std::string_view text,
+                             std::string_view shown = {});
 
 // Replaces the folder at path with one holding exactly the given files
 // (name, text). The new folder is built beside it under a temporary name
