@@ -22,6 +22,7 @@
 #include "base/text_format.h"
 #include "census/census_progress.h"
 #include "census/sequential_census.h"
+#include "cli/log_progress.h"
 #include "cli/terminal_progress.h"
 #if !TILVANE_REDUCED
 #include "census/embedded_fixtures.h"
@@ -40,24 +41,60 @@ constexpr std::string_view kErase = "\r\x1b[K";
 
 TEST(ProgressLine, ShowsCountRateAndTimeLeft) {
   struct Case {
-    std::string_view label;
-    std::uint64_t done;
-    std::uint64_t total;
-    Clock::duration elapsed;
+    ProgressFigures figures;
     std::string_view line;
   };
   const std::vector<Case> cases = {
-      {"k=11", 0, 343875, 5s, "k=11: 0/343875 candidates decided"},
-      {"k=11", 700, 343875, 10s, "k=11: 700/343875 candidates decided, 70.0/s, about 1:21:43 left"},
-      {"k=8", 4000, 7443, 2s, "k=8: 4000/7443 candidates decided, 2000.0/s, about 0:02 left"},
-      {"k=9", 1, 10, 3s, "k=9: 1/10 candidates decided, 0.3/s, about 0:27 left"},
-      {"k=7", 378, 378, 1500ms, "k=7: 378/378 candidates decided, 252.0/s, about 0:00 left"},
+      {{"k=11", 0, 343875, 0, {}, 5s}, "k=11: 0/343875 candidates decided"},
+      {{"k=11", 700, 343875, 0, {}, 10s},
+       "k=11: 700/343875 candidates decided, 70.0/s, about 1:21:43 left"},
+      {{"k=8", 4000, 7443, 0, {}, 2s},
+       "k=8: 4000/7443 candidates decided, 2000.0/s, about 0:02 left"},
+      {{"k=9", 1, 10, 0, {}, 3s}, "k=9: 1/10 candidates decided, 0.3/s, about 0:27 left"},
+      {{"k=7", 378, 378, 0, {}, 1500ms},
+       "k=7: 378/378 candidates decided, 252.0/s, about 0:00 left"},
       // No time has passed: no rate to tell.
-      {"k=3", 1, 1, 0s, "k=3: 1/1 candidates decided"},
+      {{"k=3", 1, 1, 0, {}, 0s}, "k=3: 1/1 candidates decided"},
+      // A resumed run: the rate and the time left count its own candidates
+      // only; the sets found are shown when known.
+      {{"k=10", 20000, 28457, 19000, 1, 10s},
+       "k=10: 20000/28457 candidates decided, 1 set found, 100.0/s, about 1:25 left"},
+      {{"k=10", 19000, 28457, 19000, 2890, 10s},
+       "k=10: 19000/28457 candidates decided, 2890 sets found"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(progress_line(c.label, c.done, c.total, c.elapsed), c.line);
-  }
+  for (const Case& c : cases) EXPECT_EQ(progress_line(c.figures), c.line);
+}
+
+// Lines at most every interval, timestamped, and a last one only when the
+// stage wrote any.
+TEST(LogProgress, WritesAWholeLineEveryIntervalAndALastOne) {
+  testing::Pipe log;
+  Clock::time_point now{};
+  const std::chrono::system_clock::time_point wall{std::chrono::seconds(1796828587)};
+  LogProgress progress(
+      log.fds[1], 60s, [&] { return now; }, [&] { return wall; });
+  progress.started("k=10", 28457, 0);
+  now += 59s;
+  progress.advanced(100);
+  progress.finished();
+  EXPECT_EQ(log.take(), "") << "a run shorter than the interval writes nothing";
+
+  progress.started("k=13", 1000, 400);
+  progress.found(7);
+  now += 60s;
+  progress.advanced(500);
+  now += 30s;
+  progress.advanced(700);
+  EXPECT_EQ(log.take(),
+            "2026-12-09T15:03:07Z k=13: 500/1000 candidates decided, 7 sets found, 1.7/s, about "
+            "5:00 left, 1:00 elapsed\n");
+  now += 30s;
+  progress.advanced(1000);
+  EXPECT_NE(log.take(), "");
+  progress.finished();
+  EXPECT_EQ(log.take(),
+            "2026-12-09T15:03:07Z k=13: 1000/1000 candidates decided, 7 sets found, 5.0/s, about "
+            "0:00 left, 2:00 elapsed\n");
 }
 
 TEST(ProgressLine, DurationsReadAsAClockRoundedUp) {
@@ -79,7 +116,7 @@ TEST(TerminalProgress, DrawsAtMostEveryIntervalAndErasesOnlyWhatItShowed) {
   progress.finished();
   EXPECT_EQ(screen.take(), "");
 
-  progress.started("k=9", 100);
+  progress.started("k=9", 100, 0);
   EXPECT_EQ(screen.take(), "\rk=9: 0/100 candidates decided\x1b[K");
   now += 100ms;
   progress.advanced(10);
@@ -99,15 +136,15 @@ TEST(TerminalProgress, DrawsAtMostEveryIntervalAndErasesOnlyWhatItShowed) {
   // A stage that starts right after a drawing waits for the interval, and
   // finishing it erases nothing since nothing was shown.
   now += 100ms;
-  progress.started("k=4", 35);
+  progress.started("k=4", 35, 0);
   progress.finished();
   EXPECT_EQ(screen.take(), "");
   // Stages without candidates are never drawn.
   now += 1s;
-  progress.started("k=1", 0);
+  progress.started("k=1", 0, 0);
   progress.finished();
   EXPECT_EQ(screen.take(), "");
-  progress.started("k=5", 3003);
+  progress.started("k=5", 3003, 0);
   EXPECT_EQ(screen.take(), "\rk=5: 0/3003 candidates decided\x1b[K");
 }
 
@@ -115,7 +152,7 @@ TEST(TerminalProgress, GoingAwayErasesTheLine) {
   testing::Pipe screen;
   {
     TerminalProgress progress(screen.fds[1]);
-    progress.started("k=8", 7443);
+    progress.started("k=8", 7443, 0);
   }
   const std::string shown = screen.take();
   ASSERT_GE(shown.size(), kErase.size());
@@ -144,7 +181,7 @@ TEST(TerminalProgress, LineIsCutToTheTerminalWidth) {
   Pty pty(20);
   {
     TerminalProgress progress(pty.slave);
-    progress.started("k=11", 343875);
+    progress.started("k=11", 343875, 0);
   }
   ::close(pty.slave);
   pty.slave = -1;
@@ -157,7 +194,7 @@ TEST(TerminalProgress, LineIsCutToTheTerminalWidth) {
 class RecordingProgress final : public CensusProgress {
  public:
   explicit RecordingProgress(const std::ostringstream& out) : out_(out) {}
-  void started(std::string_view label, std::uint64_t total) override {
+  void started(std::string_view label, std::uint64_t total, std::uint64_t) override {
     EXPECT_FALSE(open_) << "a stage started inside another";
     open_ = true;
     total_ = total;

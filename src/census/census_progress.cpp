@@ -5,7 +5,7 @@ namespace {
 
 class NoProgress final : public CensusProgress {
  public:
-  void started(std::string_view, std::uint64_t) override {}
+  void started(std::string_view, std::uint64_t, std::uint64_t) override {}
   void advanced(std::uint64_t) override {}
   void finished() override {}
 };

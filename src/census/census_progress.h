@@ -16,11 +16,16 @@ class CensusProgress {
  public:
   virtual ~CensusProgress() = default;
 
-  // A stage begins: total candidates to decide, named by label (e.g. "k=9").
-  virtual void started(std::string_view label, std::uint64_t total) = 0;
-  // done of the stage's candidates are decided so far; done never decreases
-  // within a stage. Calls may come as often as every candidate.
+  // A stage begins: total candidates to decide, named by label (e.g. "k=9"),
+  // of which already were decided before (by the earlier runs of a census
+  // that resumes), so that the rate and the time left count only this run.
+  virtual void started(std::string_view label, std::uint64_t total, std::uint64_t already) = 0;
+  // done of the stage's total are decided so far (already included); done
+  // never decreases within a stage. Calls may come as often as every
+  // candidate.
   virtual void advanced(std::uint64_t done) = 0;
+  // The census has found this many sets so far; a progress may show it.
+  virtual void found(std::uint64_t sets) { (void)sets; }
   // The stage is over, finished or abandoned. Whatever the progress showed
   // is gone when this returns, so the census can write its report next.
   // Calling it again, or without a stage, does nothing.
@@ -36,9 +41,10 @@ CensusProgress& no_progress();
 // every way out of a census (an error text included) leaves nothing shown.
 class ProgressStage {
  public:
-  ProgressStage(CensusProgress& progress, std::string_view label, std::uint64_t total)
+  ProgressStage(CensusProgress& progress, std::string_view label, std::uint64_t total,
+                std::uint64_t already = 0)
       : progress_(progress) {
-    progress_.started(label, total);
+    progress_.started(label, total, already);
   }
   ProgressStage(const ProgressStage&) = delete;
   ProgressStage& operator=(const ProgressStage&) = delete;

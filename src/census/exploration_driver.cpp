@@ -64,14 +64,19 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
   const auto while_waiting = [&] {
     std::optional<ExplorationTally> snapshot;
     std::uint64_t done = 0;
+    std::uint64_t found = 0;
     {
       std::lock_guard guard(lock);
-      done = ledger.next() - first;
+      done = ledger.next();
+      found = ledger.tally().found.size();
       if (hooks.save_checkpoint && Clock::now() - last_checkpoint >= hooks.checkpoint_interval) {
         snapshot = ledger.tally();
       }
     }
-    if (hooks.progress != nullptr) hooks.progress->advanced(done);
+    if (hooks.progress != nullptr) {
+      hooks.progress->found(found);
+      hooks.progress->advanced(done);
+    }
     if (hooks.stop_requested && hooks.stop_requested()) halt.store(true, std::memory_order_relaxed);
     if (snapshot) {
       last_checkpoint = Clock::now();
@@ -86,7 +91,10 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
 
   pool.for_each_index(open, task, kPollInterval, while_waiting);
   if (failure) return std::move(*failure);
-  if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+  if (hooks.progress != nullptr) {
+    hooks.progress->found(ledger.tally().found.size());
+    hooks.progress->advanced(ledger.next());
+  }
   return ledger.complete() ? DriveEnd::Complete : DriveEnd::Stopped;
 }
 

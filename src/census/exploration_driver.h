@@ -20,7 +20,9 @@
 namespace tilvane {
 
 struct DriveHooks {
-  CensusProgress* progress = nullptr;  // none when null
+  // Told the position reached (candidates decided from the start of the
+  // work list) and the sets found so far; none when null.
+  CensusProgress* progress = nullptr;
   // Polled a few times a second on the calling thread; once it answers true
   // no further candidate is started, and the drive ends when the running
   // ones are done.

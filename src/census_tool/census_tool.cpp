@@ -21,6 +21,7 @@
 #include "census/work_list.h"
 #include "census/worker_pool.h"
 #include "cli/checked_output.h"
+#include "cli/log_progress.h"
 #include "cli/output_paths.h"
 #include "cli/read_file.h"
 #include "cli/terminal_progress.h"
@@ -62,6 +63,13 @@ void install_stop_handlers() {
 
 std::string render_extremum(const std::optional<std::uint64_t>& value) {
   return value ? cat(*value) : std::string("none");
+}
+
+// "1 worker", "4 workers", or for a cluster run "3 ranks, 8 worker threads
+// in all".
+std::string workers_text(std::size_t workers, std::size_t ranks) {
+  if (ranks > 1) return cat(ranks, " ranks, ", workers, " worker threads in all");
+  return cat(workers, workers == 1 ? " worker" : " workers");
 }
 
 std::string render_ratio(const Fraction& f) { return cat(f.numerator, "/", f.denominator); }
@@ -298,7 +306,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
     };
   }
   install_stop_handlers();
-  ProgressStage stage(progress, cat("k=", plan.space.k), work.count() - ledger.next());
+  ProgressStage stage(progress, cat("k=", plan.space.k), work.count(), ledger.next());
   auto end = cluster != nullptr ? cluster->drive(**pool, decider, work, ledger, hooks, job)
                                 : drive_exploration(**pool, decider, work, ledger, hooks);
   stage.finish();
@@ -307,6 +315,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   const std::string simd = simd_level_name(detected_simd_level());
   const std::size_t workers =
       cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
+  const std::size_t ranks = cluster != nullptr ? static_cast<std::size_t>(cluster->ranks()) : 1;
   if (*end == DriveEnd::Stopped) {
     if (estimate) {
       summary << cat("stopped after ", ledger.next(), " of ", work.count(),
@@ -332,7 +341,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   const ExplorationTally& tally = ledger.tally();
   auto extrema = exploration_extrema(tally.found);
   if (!extrema) return std::move(extrema).take_error();
-  RunFacts facts{space_candidates, whole_work, 0, elapsed_ms(), workers, simd, {}};
+  RunFacts facts{space_candidates, whole_work, 0, elapsed_ms(), workers, ranks, simd, {}};
   const bool part = plan.parts > 1;
   const std::string list =
       part ? render_part_list({TILVANE_VERSION, effective, whole_work, tally, facts.elapsed_ms})
@@ -365,7 +374,7 @@ Result<int> merge(const CensusOptions& o, std::ostream& out, std::ostream& log) 
   if (!counted) return std::move(counted).take_error();
   auto extrema = exploration_extrema(tally.found);
   if (!extrema) return std::move(extrema).take_error();
-  RunFacts facts{*counted, whole->whole_count, parts.size(), whole->elapsed_ms, 0, std::string(),
+  RunFacts facts{*counted, whole->whole_count, parts.size(), whole->elapsed_ms, 0, 1, std::string(),
                  {}};
   if (auto written =
           write_outputs(*outputs, render_found_sets(tally.found), tally, out, facts.undecided_file);
@@ -407,9 +416,8 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   const std::string wall = seconds_text(static_cast<double>(facts.elapsed_ms) / 1000);
   text += facts.merged_parts != 0
               ? cat("wall time: ", wall, " s, the sum over ", facts.merged_parts, " parts\n")
-              : cat("wall time: ", wall, " s on ", facts.workers,
-                    facts.workers == 1 ? " worker" : " workers", ", SIMD level ", facts.simd_level,
-                    "\n");
+              : cat("wall time: ", wall, " s on ", workers_text(facts.workers, facts.ranks),
+                    ", SIMD level ", facts.simd_level, "\n");
   return text;
 }
 
@@ -433,7 +441,8 @@ std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTa
              plan.search == SearchKind::Exact ? cat(",\"nodes\":", tally.nodes) : std::string(),
              ",\"undecided\":", undecided,
              ",\"wall_seconds\":", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000),
-             ",\"workers\":", facts.workers, ",\"simd_level\":\"", facts.simd_level, "\"}\n");
+             ",\"workers\":", facts.workers, ",\"ranks\":", facts.ranks, ",\"simd_level\":\"",
+             facts.simd_level, "\"}\n");
 }
 
 // Each sampled candidate's own time is what one core spends on it, so the
@@ -500,9 +509,14 @@ std::string render_estimate(const ExplorationPlan& plan, std::span<const double>
 }
 
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            std::ostream& log, CensusProgress& progress, ClusterRole* cluster) {
+                            std::ostream& log, int progress_fd, ClusterRole* cluster) {
   auto options = parse_census_options(args);
   if (!options) return std::move(options).take_error();
+  TerminalProgress terminal(progress_fd);
+  LogProgress logged(progress_fd, std::chrono::seconds(options->progress_interval_s));
+  CensusProgress& progress = progress_fd < 0              ? no_progress()
+                             : ::isatty(progress_fd) == 1 ? static_cast<CensusProgress&>(terminal)
+                                                          : logged;
   switch (options->action) {
     case CensusOptions::Action::Help:
       out << census_usage(kProgram);
@@ -528,10 +542,7 @@ int census_tool_main(int argc, char** argv, ClusterRole* cluster) {
   std::ostream out(silent ? nullptr : &buffer);
   CheckedOutputBuffer log_buffer(STDERR_FILENO);
   std::ostream log(silent ? nullptr : &log_buffer);
-  TerminalProgress terminal(STDERR_FILENO);
-  CensusProgress& progress = !silent && ::isatty(STDERR_FILENO) == 1 ? terminal : no_progress();
-  Result<int> status = run_census_tool(args, out, log, progress, cluster);
-  progress.finished();
+  Result<int> status = run_census_tool(args, out, log, silent ? -1 : STDERR_FILENO, cluster);
   out.flush();
   log.flush();
   if (status && buffer.error_number() != 0) {

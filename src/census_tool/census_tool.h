@@ -34,7 +34,8 @@ struct RunFacts {
   std::uint64_t whole_work = 0;        // the positions of the whole work list
   std::uint64_t merged_parts = 0;      // a merge: how many parts; 0 otherwise
   std::uint64_t elapsed_ms = 0;        // every run of this census together
-  std::size_t workers = 0;
+  std::size_t workers = 0;             // worker threads of every process
+  std::size_t ranks = 1;               // processes of a cluster run
   std::string simd_level;
   std::string undecided_file;  // empty: none written
 };
@@ -67,9 +68,10 @@ std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t fo
 // the run is one process of a cluster job: rank 0 runs it as a single
 // process would, spreading the decisions over every rank; any other rank
 // only decides what rank 0 hands it and writes nothing.
+// Progress goes to progress_fd (none when negative): a line redrawn in place
+// on a terminal, plain log lines at --progress-interval otherwise.
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,
-                            std::ostream& log, CensusProgress& progress,
-                            ClusterRole* cluster = nullptr);
+                            std::ostream& log, int progress_fd, ClusterRole* cluster = nullptr);
 
 // What main does: standard output checked, errors as "tilvane-census: {}" on
 // standard error with status 1, progress on a terminal. A rank other than

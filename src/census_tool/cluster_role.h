@@ -44,6 +44,8 @@ class ClusterRole {
                                  const ClusterJob& job) = 0;
   // Rank 0, after drive: the worker threads of every rank together.
   virtual std::uint64_t workers() const = 0;
+  // The processes of the job, rank 0 included.
+  virtual std::uint64_t ranks() const = 0;
 
   // Every other rank: computes until rank 0 ends the job, and returns the
   // status it ended it with (1 without a word when rank 0 or another rank

@@ -193,7 +193,6 @@ std::vector<Outgoing> Coordinator::end(int status) const {
 
 Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
                                    const ExplorationLedger& ledger, const DriveHooks& hooks) {
-  const std::uint64_t first = ledger.next();
   auto last_checkpoint = Clock::now();
   auto last_look = last_checkpoint;
   const auto save = [&]() -> Status {
@@ -238,7 +237,10 @@ Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
     if (coordinator.settled()) break;
     if (now - last_look >= kLookInterval) {
       last_look = now;
-      if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+      if (hooks.progress != nullptr) {
+        hooks.progress->found(ledger.tally().found.size());
+        hooks.progress->advanced(ledger.next());
+      }
       if (auto alive = coordinator.check_liveness(now); !alive) {
         return failed(std::move(alive).take_error());
       }
@@ -248,7 +250,10 @@ Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
     }
     if (!arrived) backoff.sleep();
   }
-  if (hooks.progress != nullptr) hooks.progress->advanced(ledger.next() - first);
+  if (hooks.progress != nullptr) {
+    hooks.progress->found(ledger.tally().found.size());
+    hooks.progress->advanced(ledger.next());
+  }
   return ledger.complete() ? DriveEnd::Complete : DriveEnd::Stopped;
 }
 

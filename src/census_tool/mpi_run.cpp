@@ -133,6 +133,7 @@ class MpiRole : public ClusterRole {
   bool coordinates() const override { return rank_ == 0; }
   bool must_abort() const { return abort_; }
   std::uint64_t workers() const override { return workers_; }
+  std::uint64_t ranks() const override { return static_cast<std::uint64_t>(size_); }
 
   Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider, const WorkList& work,
                          ExplorationLedger& ledger, const DriveHooks& hooks,

@@ -21,6 +21,7 @@ enum class Key {
   Covers,
   Threads,
   CheckpointInterval,
+  ProgressInterval,
   RankTimeout,
   ChunkLimit,
   Without,
@@ -44,6 +45,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--covers", Key::Covers},
     {"--threads", Key::Threads},
     {"--checkpoint-interval", Key::CheckpointInterval},
+    {"--progress-interval", Key::ProgressInterval},
     {"--rank-timeout", Key::RankTimeout},
     {"--chunk-limit", Key::ChunkLimit},
     {"--without", Key::Without},
@@ -137,14 +139,16 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
       return {};
     }
     case Key::CheckpointInterval:
+    case Key::ProgressInterval:
     case Key::RankTimeout: {
       auto seconds = positive_number(option.name, value);
       if (!seconds) return std::move(seconds).take_error();
       if (*seconds > kLongestSeconds) {
         return fail(cat("option ", option.name, " takes at most ", kLongestSeconds, " seconds"));
       }
-      (option.key == Key::CheckpointInterval ? o.checkpoint_interval_s : o.rank_timeout_s) =
-          *seconds;
+      (option.key == Key::CheckpointInterval ? o.checkpoint_interval_s
+       : option.key == Key::ProgressInterval ? o.progress_interval_s
+                                             : o.rank_timeout_s) = *seconds;
       return {};
     }
     case Key::Without:

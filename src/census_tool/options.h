@@ -26,6 +26,7 @@ struct CensusOptions {
   bool json = false;
   std::size_t threads = 0;                   // 0: one per available CPU
   std::uint64_t checkpoint_interval_s = 60;  // seconds between checkpoints
+  std::uint64_t progress_interval_s = 60;    // seconds between progress lines in a log
   std::uint64_t rank_timeout_s = 120;        // cluster runs: silence that means a dead rank
   std::uint64_t chunk_limit = 1024;          // cluster runs: candidates per thread in a chunk
   DecisionOptions decision;                  // --without switches techniques off

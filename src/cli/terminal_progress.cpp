@@ -43,20 +43,22 @@ std::string clock_duration(std::chrono::steady_clock::duration length) {
 // The rate is the stage's average so far, so the estimate settles as the
 // stage goes on instead of jumping with every short or long candidate; the
 // time left assumes the rest goes at the same rate. It is worked out as
-// elapsed * (total - done) / done in whole clock ticks, rounded up, since a
-// floating quotient a hair above a whole second would show the next one.
-std::string progress_line(std::string_view label, std::uint64_t done, std::uint64_t total,
-                          std::chrono::steady_clock::duration elapsed) {
+// elapsed * (total - done) / (done - already) in whole clock ticks, rounded
+// up, since a floating quotient a hair above a whole second would show the
+// next one.
+std::string progress_line(const ProgressFigures& f) {
   using Duration = std::chrono::steady_clock::duration;
-  std::string line = cat(label, ": ", done, "/", total, " candidates decided");
-  if (done == 0 || elapsed <= Duration::zero()) return line;
-  const double seconds = std::chrono::duration<double>(elapsed).count();
+  std::string line = cat(f.label, ": ", f.done, "/", f.total, " candidates decided");
+  if (f.found) line += cat(", ", *f.found, *f.found == 1 ? " set" : " sets", " found");
+  if (f.done <= f.already || f.elapsed <= Duration::zero()) return line;
+  const std::uint64_t now_done = f.done - f.already;
+  const double seconds = std::chrono::duration<double>(f.elapsed).count();
   char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(done) / seconds);
+  std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(now_done) / seconds);
   line += cat(", ", std::string_view(rate), "/s");
-  if (done > total) return line;
-  const u128 ticks = static_cast<u128>(elapsed.count());
-  const u128 left = (ticks * (total - done) + (done - 1)) / done;
+  if (f.done > f.total) return line;
+  const u128 ticks = static_cast<u128>(f.elapsed.count());
+  const u128 left = (ticks * (f.total - f.done) + (now_done - 1)) / now_done;
   const u128 longest = static_cast<u128>(std::numeric_limits<Duration::rep>::max());
   const auto left_ticks = static_cast<Duration::rep>(std::min(left, longest));
   line += cat(", about ", clock_duration(Duration(left_ticks)), " left");
@@ -68,14 +70,16 @@ TerminalProgress::TerminalProgress(int fd, std::function<Clock::time_point()> no
 
 TerminalProgress::~TerminalProgress() { finished(); }
 
-void TerminalProgress::started(std::string_view label, std::uint64_t total) {
+void TerminalProgress::started(std::string_view label, std::uint64_t total, std::uint64_t already) {
   in_stage_ = true;
   label_ = label;
   total_ = total;
-  done_ = 0;
+  done_ = already;
+  already_ = already;
+  found_.reset();
   stage_start_ = now_();
   // A stage with nothing to decide is over before anyone could read it.
-  if (total == 0) return;
+  if (total == already) return;
   if (!last_draw_ || stage_start_ - *last_draw_ >= redraw_interval) draw(stage_start_);
 }
 
@@ -95,7 +99,7 @@ void TerminalProgress::finished() {
 
 void TerminalProgress::draw(Clock::time_point now) {
   last_draw_ = now;
-  std::string line = progress_line(label_, done_, total_, now - stage_start_);
+  std::string line = progress_line({label_, done_, total_, already_, found_, now - stage_start_});
   // A line as wide as the terminal would leave the cursor waiting to wrap;
   // one column less keeps the return to the start on this line.
   if (const auto columns = terminal_columns(fd_); columns && line.size() >= *columns) {

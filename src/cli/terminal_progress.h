@@ -13,12 +13,24 @@
 
 namespace tilvane {
 
+// Where a stage stands: done of total decided, already of them before this
+// run, found sets found so far (when the census says), after elapsed of
+// this run.
+struct ProgressFigures {
+  std::string_view label;
+  std::uint64_t done = 0;
+  std::uint64_t total = 0;
+  std::uint64_t already = 0;
+  std::optional<std::uint64_t> found;
+  std::chrono::steady_clock::duration elapsed{};
+};
+
 // The text of the progress line, without any control characters:
-// "k=11: 12345/343875 candidates decided, 155.6/s, about 35:31 left" after
-// elapsed of the stage; rate and time left are left out while nothing is
-// decided yet.
-std::string progress_line(std::string_view label, std::uint64_t done, std::uint64_t total,
-                          std::chrono::steady_clock::duration elapsed);
+// "k=11: 12345/343875 candidates decided, 155.6/s, about 35:31 left", with
+// ", 1234 sets found" after "decided" when the sets found are known. The
+// rate and the time left count this run's candidates only, and are left out
+// while it has decided none.
+std::string progress_line(const ProgressFigures& figures);
 
 // A length of time as "M:SS" below an hour and "H:MM:SS" from an hour on,
 // whole seconds rounded up.
@@ -43,8 +55,9 @@ class TerminalProgress final : public CensusProgress {
   TerminalProgress& operator=(const TerminalProgress&) = delete;
   ~TerminalProgress() override;
 
-  void started(std::string_view label, std::uint64_t total) override;
+  void started(std::string_view label, std::uint64_t total, std::uint64_t already) override;
   void advanced(std::uint64_t done) override;
+  void found(std::uint64_t sets) override { found_ = sets; }
   void finished() override;
 
  private:
@@ -59,6 +72,8 @@ class TerminalProgress final : public CensusProgress {
   std::string label_;
   std::uint64_t total_ = 0;
   std::uint64_t done_ = 0;
+  std::uint64_t already_ = 0;
+  std::optional<std::uint64_t> found_;
   Clock::time_point stage_start_;
   std::optional<Clock::time_point> last_draw_;
 };
