@@ -15,6 +15,7 @@
 #include "census/checkpoint.h"
 #include "census/embedded_fixtures.h"
 #include "census/exploration.h"
+#include "census_tool/estimate.h"
 #include "program_run.h"
 #include "test_files.h"
 
@@ -85,6 +86,13 @@ TEST_F(CensusTool, BadCommandLinesFailBeforeAnyWork) {
       {{"--size", "7", "--max-lcm"}, "option --max-lcm needs a value"},
       {{"--estimate", "--size", "7", "--max-lcm", "64", "--output", "x"},
        "--estimate writes nothing: it takes no --output, --covers or --checkpoint"},
+      {{"--size", "7", "--max-lcm", "64", "--sample-time", "5"},
+       "--sample-time belongs to --estimate, without --every"},
+      {{"--size", "7", "--max-lcm", "64", "--part", "3/2"},
+       "option --part needs I/N with 1 <= I <= N, not \"3/2\""},
+      {{"--merge", "a.txt", "--size", "7"},
+       "--merge takes the parts' lists, --output and --json, not --size"},
+      {{"--size", "7", "--max-lcm", "64", "stray"}, "unexpected argument \"stray\""},
   };
   for (const Case& c : cases) {
     const ProgramOutcome run = testing::run_program(census_run(c.args));
@@ -341,6 +349,42 @@ TEST_F(SlowCensusTool, K12SampleAgreesWithTheNodeExactSearch) {
   EXPECT_FALSE(lists[0].empty());
   EXPECT_EQ(lists[1], lists[0]);
   EXPECT_EQ(lists[2], lists[0]);
+}
+
+// The interval of the mean: none for a constant sample, around the mean
+// otherwise, and wider when the cost sits in a few blocks (runs) than when
+// the same costs are spread over every block.
+TEST(Estimate, BootstrapIntervalFollowsTheBlocks) {
+  const std::vector<double> flat(512, 0.25);
+  EXPECT_EQ(bootstrap_mean_interval(flat, 64), std::make_pair(0.25, 0.25));
+  std::vector<double> lumped(512, 0.0);
+  std::vector<double> spread(512, 0.0);
+  for (std::size_t i = 0; i < 8; ++i) {
+    lumped[i] = 1.0;  // all in the first block of 64
+    spread[i * 64] = 1.0;
+  }
+  const auto [lumped_low, lumped_high] = bootstrap_mean_interval(lumped, 64);
+  const auto [spread_low, spread_high] = bootstrap_mean_interval(spread, 1);
+  const double mean = 8.0 / 512;
+  EXPECT_LE(lumped_low, mean);
+  EXPECT_GE(lumped_high, mean);
+  EXPECT_LE(spread_low, mean);
+  EXPECT_GE(spread_high, mean);
+  EXPECT_GT(lumped_high - lumped_low, spread_high - spread_low);
+  EXPECT_EQ(bootstrap_mean_interval({}, 1), std::make_pair(0.0, 0.0));
+}
+
+// A timed estimate stops sampling when its time is up and prices the space
+// from what it decided, in CPU time, with an interval.
+TEST_F(CensusTool, EstimatesFromAFixedOrATimedSample) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--estimate"}, {"--estimate", "--sample-time", "1"}, {"--estimate", "--every", "50"}};
+  for (const auto& extra : cases) {
+    const ProgramOutcome run = testing::run_program(census_run(with(kK8, extra)));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("CPU time per candidate: median "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" core-hours (90% interval "), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ struct DriveHooks {
   // the workers run; a failure ends the drive with that error.
   std::chrono::milliseconds checkpoint_interval{60000};
   std::function<Status(const ExplorationTally&)> save_checkpoint;
-  // When set (sized to the work list), the seconds each candidate took.
+  // When set (sized to the work list), the CPU seconds each candidate took.
   std::vector<double>* durations = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "census/work_list.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "base/text_format.h"
 #include "base/uint128.h"
@@ -9,23 +10,24 @@
 namespace tilvane {
 namespace {
 
-// Runs of `length` consecutive candidates of a space, run j starting at
-// index j * gap; every sample-th candidate is runs of one with gap sample.
-// The reader walks forwards to the next index when it is near and seeks
-// when it is far.
+// Runs of `length` consecutive candidates of a space, the j-th run of the
+// list starting at index order(j) * gap; every sample-th candidate is runs
+// of one with gap sample, in order. The reader walks forwards to the next
+// index when it is near and seeks when it is far (or behind).
 class SpaceReader final : public WorkReader {
  public:
-  SpaceReader(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t position,
-              std::uint64_t count)
+  SpaceReader(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, unsigned order_bits,
+              std::uint64_t position, std::uint64_t count)
       : cursor_(std::move(cursor)),
         gap_(gap),
         length_(length),
+        order_bits_(order_bits),
         position_(position),
         count_(count) {}
 
   bool next(ModuliSet& out) override {
     if (position_ == count_) return false;
-    const std::uint64_t index = position_ / length_ * gap_ + position_ % length_;
+    const std::uint64_t index = run_order(position_ / length_) * gap_ + position_ % length_;
     if (index - cursor_.index() > kWalkLimit) {
       if (!cursor_.seek(index)) return false;
     }
@@ -39,17 +41,33 @@ class SpaceReader final : public WorkReader {
 
  private:
   static constexpr std::uint64_t kWalkLimit = 64;
+
+  // The place of the j-th run in the space: j, or j with its order_bits
+  // low bits reversed.
+  std::uint64_t run_order(std::uint64_t j) const {
+    if (order_bits_ == 0) return j;
+    std::uint64_t reversed = 0;
+    for (unsigned b = 0; b < order_bits_; ++b) reversed |= ((j >> b) & 1) << (order_bits_ - 1 - b);
+    return reversed;
+  }
+
   SpaceCursor cursor_;
   std::uint64_t gap_;
   std::uint64_t length_;
+  unsigned order_bits_;
   std::uint64_t position_;
   std::uint64_t count_;
 };
 
 class SpaceWork final : public WorkList {
  public:
-  SpaceWork(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, std::uint64_t count)
-      : cursor_(std::move(cursor)), gap_(gap), length_(length), count_(count) {}
+  SpaceWork(SpaceCursor cursor, std::uint64_t gap, std::uint64_t length, unsigned order_bits,
+            std::uint64_t count)
+      : cursor_(std::move(cursor)),
+        gap_(gap),
+        length_(length),
+        order_bits_(order_bits),
+        count_(count) {}
 
   std::uint64_t count() const override { return count_; }
 
@@ -58,13 +76,14 @@ class SpaceWork final : public WorkList {
       return fail(cat("work position ", position, " is beyond the ", count_, " candidates"));
     }
     return std::unique_ptr<WorkReader>(
-        std::make_unique<SpaceReader>(cursor_, gap_, length_, position, count_));
+        std::make_unique<SpaceReader>(cursor_, gap_, length_, order_bits_, position, count_));
   }
 
  private:
   SpaceCursor cursor_;
   std::uint64_t gap_;
   std::uint64_t length_;
+  unsigned order_bits_;
   std::uint64_t count_;
 };
 
@@ -156,7 +175,8 @@ Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint
   const std::uint64_t gap = std::max<std::uint64_t>(sample, 1);
   const std::uint64_t all = cursor->count();
   const std::uint64_t count = all == 0 ? 0 : (all - 1) / gap + 1;
-  return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(std::move(*cursor), gap, 1, count));
+  return std::unique_ptr<WorkList>(
+      std::make_unique<SpaceWork>(std::move(*cursor), gap, 1, 0, count));
 }
 
 Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
@@ -165,10 +185,12 @@ Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std:
   if (!cursor) return std::move(cursor).take_error();
   const std::uint64_t all = cursor->count();
   if (runs == 0 || run_length == 0 || all / runs <= run_length) {
-    return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(std::move(*cursor), 1, 1, all));
+    return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(std::move(*cursor), 1, 1, 0, all));
   }
-  return std::unique_ptr<WorkList>(
-      std::make_unique<SpaceWork>(std::move(*cursor), all / runs, run_length, runs * run_length));
+  const bool power_of_two = (runs & (runs - 1)) == 0;
+  const auto order_bits = power_of_two ? static_cast<unsigned>(std::countr_zero(runs)) : 0u;
+  return std::unique_ptr<WorkList>(std::make_unique<SpaceWork>(
+      std::move(*cursor), all / runs, run_length, order_bits, runs * run_length));
 }
 
 std::unique_ptr<WorkList> set_work(std::span<const ModuliSet> sets) {

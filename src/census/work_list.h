@@ -40,7 +40,9 @@ Result<std::unique_ptr<WorkList>> space_work(const CensusSpace& space, std::uint
 // starts spread evenly over it (the whole space when it is no larger). A
 // sample of this shape sees what a whole run sees of the searches' shared
 // memo and dominance store, which a sample of scattered candidates does
-// not.
+// not. When runs is a power of two the runs come in bit-reversed order of
+// their starts, so that every prefix of whole runs is spread evenly too,
+// and a sample cut short (at a time limit) is still fair to the space.
 Result<std::unique_ptr<WorkList>> space_runs_work(const CensusSpace& space, std::uint64_t runs,
                                                   std::uint64_t run_length);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 #include <utility>
 
@@ -159,6 +160,12 @@ Result<WorkerPool*> shared_worker_pool() {
     pool = std::move(started).value();
   }
   return pool.get();
+}
+
+double thread_cpu_seconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 }  // namespace tilvane

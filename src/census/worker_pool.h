@@ -22,6 +22,10 @@ namespace tilvane {
 // restrict below the number the machine has.
 std::size_t available_cpu_count();
 
+// The CPU time the calling thread has used, in seconds: its own clock, which
+// other threads and other processes on the machine do not move.
+double thread_cpu_seconds();
+
 // A fixed set of worker threads that run one job at a time. A job is a count
 // and a task; every index of the count is handed to the task exactly once,
 // on some worker, and the caller waits until all of them have returned.

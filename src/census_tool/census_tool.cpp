@@ -20,13 +20,12 @@
 #include "census/space.h"
 #include "census/work_list.h"
 #include "census/worker_pool.h"
+#include "census_tool/estimate.h"
 #include "cli/checked_output.h"
 #include "cli/log_progress.h"
 #include "cli/output_paths.h"
 #include "cli/read_file.h"
 #include "cli/terminal_progress.h"
-#include "engine/decision_memo.h"
-#include "engine/dominance_store.h"
 #include "engine/simd_level.h"
 
 #ifndef TILVANE_VERSION
@@ -39,9 +38,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kProgram = "tilvane-census";
-// --estimate without --sample decides this many runs of this many
-// consecutive candidates, spread evenly over the space.
+// --estimate without --every decides this many runs of this many
+// consecutive candidates, spread evenly over the space; with --sample-time
+// it takes runs from a list this long, in an order whose every prefix is
+// spread evenly, until the time is up.
 constexpr std::uint64_t kEstimateRuns = 32;
+constexpr std::uint64_t kTimedEstimateRuns = 4096;
 constexpr std::uint64_t kEstimateRunLength = 512;
 
 volatile std::sig_atomic_t stop_signal = 0;
@@ -220,19 +222,6 @@ Status write_outputs(const Outputs& outputs, const std::string& list, const Expl
   return {};
 }
 
-double quantile(std::span<const double> sorted, double q) {
-  if (sorted.empty()) return 0;
-  const auto index = static_cast<std::size_t>(q * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(index, sorted.size() - 1)];
-}
-
-std::string duration_text(double seconds) {
-  if (seconds < 120) return cat(seconds_text(seconds), " s");
-  if (seconds < 7200) return cat(seconds_text(seconds / 60), " min");
-  if (seconds < 172800) return cat(seconds_text(seconds / 3600), " h");
-  return cat(seconds_text(seconds / 86400), " days");
-}
-
 Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log,
                     CensusProgress& progress, ClusterRole* cluster) {
   const auto started = Clock::now();
@@ -256,8 +245,9 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   ExplorationPlan effective = plan;
   // The candidates stream from the space as they are decided; none is held
   // beyond the chunks in flight.
-  const bool in_runs = o.action == CensusOptions::Action::Estimate && !o.sample_given;
-  auto streamed = in_runs ? space_runs_work(plan.space, kEstimateRuns, kEstimateRunLength)
+  const bool in_runs = estimate && !o.sample_given;
+  const std::uint64_t runs = o.sample_time_s != 0 ? kTimedEstimateRuns : kEstimateRuns;
+  auto streamed = in_runs ? space_runs_work(plan.space, runs, kEstimateRunLength)
                           : space_work(plan.space, effective.sample);
   if (!streamed) return std::move(streamed).take_error();
   const std::uint64_t whole_work = (*streamed)->count();
@@ -295,7 +285,10 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   std::vector<double> seconds;
   DriveHooks hooks;
   hooks.progress = &progress;
-  hooks.stop_requested = [] { return stop_signal != 0; };
+  const auto sample_deadline = started + std::chrono::seconds(o.sample_time_s);
+  hooks.stop_requested = [&] {
+    return stop_signal != 0 || (o.sample_time_s != 0 && Clock::now() >= sample_deadline);
+  };
   hooks.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
   if (estimate) {
     seconds.assign(static_cast<std::size_t>(work.count()), 0.0);
@@ -316,7 +309,9 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   const std::size_t workers =
       cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
   const std::size_t ranks = cluster != nullptr ? static_cast<std::size_t>(cluster->ranks()) : 1;
-  if (*end == DriveEnd::Stopped) {
+  if (*end == DriveEnd::Stopped && !(estimate && stop_signal == 0)) {
+    // Stopped by a signal; an estimate whose sampling time is up goes on
+    // with what was decided.
     if (estimate) {
       summary << cat("stopped after ", ledger.next(), " of ", work.count(),
                      " sampled candidates; nothing is estimated\n");
@@ -332,9 +327,19 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
     return kExitStopped;
   }
   if (estimate) {
-    out << render_estimate(effective, seconds, ledger.tally().found.size(), space_candidates,
-                           in_runs ? std::min(kEstimateRunLength, space_candidates) : 0, workers,
-                           simd, o.json);
+    const std::uint64_t sampled = ledger.next();
+    EstimateSample sample{std::span(seconds).first(static_cast<std::size_t>(sampled)),
+                          ledger.tally().found.size(),
+                          in_runs ? kEstimateRunLength : 1,
+                          {}};
+    const std::uint64_t whole_runs = (sampled + kEstimateRunLength - 1) / kEstimateRunLength;
+    sample.how = !in_runs ? cat("every ", ordinal(plan.sample))
+                 : work.count() == space_candidates
+                     ? std::string("the whole space")
+                     : cat(whole_runs, " runs of ", kEstimateRunLength,
+                           " consecutive candidates, spread evenly",
+                           o.sample_time_s != 0 ? cat(", in ", o.sample_time_s, " s") : "");
+    out << render_estimate(effective, sample, space_candidates, workers, simd, o.json);
     return kExitDone;
   }
 
@@ -443,69 +448,6 @@ std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTa
              ",\"wall_seconds\":", seconds_text(static_cast<double>(facts.elapsed_ms) / 1000),
              ",\"workers\":", facts.workers, ",\"ranks\":", facts.ranks, ",\"simd_level\":\"",
              facts.simd_level, "\"}\n");
-}
-
-// Each sampled candidate's own time is what one core spends on it, so the
-// mean over the sample, times the size of the space, is the core time of the
-// whole space; the sample is spread evenly over the candidate order, which
-// keeps it fair to the cheap and the dear parts of the space alike.
-std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found) {
-  // A found set: its record, and its moduli and residues on the heap.
-  const std::uint64_t per_found = sizeof(FoundSet) + 2 * (8 * plan.space.k + 16);
-  const std::uint64_t tables = plan.search == SearchKind::Decide
-                                   ? DecisionMemo::kDefaultBytes + DominanceStore::kDefaultBytes
-                                   : 0;
-  constexpr std::uint64_t kRest = std::uint64_t{40} << 20;  // program, pools, space tables
-  return tables + found * per_found + kRest;
-}
-
-std::string render_estimate(const ExplorationPlan& plan, std::span<const double> seconds,
-                            std::uint64_t found, std::uint64_t space_candidates,
-                            std::uint64_t run_length, std::size_t workers,
-                            std::string_view simd_level, bool json) {
-  std::vector<double> sorted(seconds.begin(), seconds.end());
-  std::sort(sorted.begin(), sorted.end());
-  double total = 0;
-  for (double s : sorted) total += s;
-  const double mean = sorted.empty() ? 0 : total / static_cast<double>(sorted.size());
-  const double core_seconds = mean * static_cast<double>(space_candidates);
-  const double wall = core_seconds / static_cast<double>(std::max<std::size_t>(workers, 1));
-  const auto ms = [](double s) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", s * 1000);
-    return std::string(buffer);
-  };
-  char hours[32];
-  std::snprintf(hours, sizeof hours, "%.3g", core_seconds / 3600);
-  const double share =
-      sorted.empty() ? 0 : static_cast<double>(found) / static_cast<double>(sorted.size());
-  const auto expected_found =
-      static_cast<std::uint64_t>(share * static_cast<double>(space_candidates) + 0.5);
-  const std::uint64_t peak_mb = estimated_peak_bytes(plan, expected_found) >> 20;
-  if (json) {
-    return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
-               ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
-               "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
-               ",\"sample\":", plan.sample, ",\"run_length\":", run_length,
-               ",\"median_ms\":", ms(quantile(sorted, 0.5)),
-               ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
-               ",\"p99_ms\":", ms(quantile(sorted, 0.99)),
-               ",\"max_ms\":", ms(sorted.empty() ? 0 : sorted.back()), ",\"mean_ms\":", ms(mean),
-               ",\"core_hours\":", hours, ",\"found\":", expected_found, ",\"peak_mb\":", peak_mb,
-               ",\"wall_seconds\":", seconds_text(wall), ",\"workers\":", workers,
-               ",\"simd_level\":\"", simd_level, "\"}\n");
-  }
-  return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
-             " search\n", "sampled: ", sorted.size(), " of ", space_candidates, " candidates (",
-             run_length != 0 ? cat("runs of ", run_length, " consecutive candidates, spread evenly")
-                             : cat("every ", ordinal(plan.sample)),
-             ")\n", "time per candidate: median ", ms(quantile(sorted, 0.5)), " ms, p90 ",
-             ms(quantile(sorted, 0.9)), " ms, p99 ", ms(quantile(sorted, 0.99)), " ms, max ",
-             ms(sorted.empty() ? 0 : sorted.back()), " ms, mean ", ms(mean), " ms\n",
-             "whole space: ", hours, " core-hours; ", duration_text(wall), " on this machine's ",
-             workers, workers == 1 ? " worker" : " workers", " (SIMD level ", simd_level, ")\n",
-             "irreducible covering sets: about ", expected_found, "; peak memory: about ", peak_mb,
-             " MB\n");
 }
 
 Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream& out,

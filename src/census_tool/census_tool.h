@@ -47,20 +47,6 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
 std::string render_summary_json(const ExplorationPlan& plan, const ExplorationTally& tally,
                                 const ExplorationExtrema& extrema, const RunFacts& facts);
 
-// The figures --estimate prints from the seconds each sampled candidate
-// took (of which `found` were irreducible covering sets), for a space of
-// space_candidates run on workers cores. The sample is runs of run_length
-// consecutive candidates, or every plan.sample-th candidate when it is 0.
-std::string render_estimate(const ExplorationPlan& plan, std::span<const double> seconds,
-                            std::uint64_t found, std::uint64_t space_candidates,
-                            std::uint64_t run_length, std::size_t workers,
-                            std::string_view simd_level, bool json);
-
-// The peak memory, in bytes, of a run of the whole space by one process
-// that finds about `found` sets: the decision search's memo and dominance
-// store at their budgets, the found sets and a fixed allowance for the rest.
-std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found);
-
 // Runs the command line (arguments after the program name). The summary
 // goes to out, or to log when the list goes to out (a run without
 // --output); a resume is told on log. Returns the exit status for a run that got as far as deciding

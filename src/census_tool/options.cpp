@@ -18,6 +18,7 @@ enum class Key {
   Checkpoint,
   MaxNodes,
   Sample,
+  SampleTime,
   Covers,
   Threads,
   CheckpointInterval,
@@ -41,7 +42,9 @@ constexpr ValueOption kValueOptions[] = {
     {"--output", Key::Output},
     {"--checkpoint", Key::Checkpoint},
     {"--max-nodes", Key::MaxNodes},
-    {"--sample", Key::Sample},
+    {"--every", Key::Sample},
+    {"--sample", Key::Sample},  // the older name of --every
+    {"--sample-time", Key::SampleTime},
     {"--covers", Key::Covers},
     {"--threads", Key::Threads},
     {"--checkpoint-interval", Key::CheckpointInterval},
@@ -140,6 +143,7 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
     }
     case Key::CheckpointInterval:
     case Key::ProgressInterval:
+    case Key::SampleTime:
     case Key::RankTimeout: {
       auto seconds = positive_number(option.name, value);
       if (!seconds) return std::move(seconds).take_error();
@@ -148,6 +152,7 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
       }
       (option.key == Key::CheckpointInterval ? o.checkpoint_interval_s
        : option.key == Key::ProgressInterval ? o.progress_interval_s
+       : option.key == Key::SampleTime       ? o.sample_time_s
                                              : o.rank_timeout_s) = *seconds;
       return {};
     }
@@ -263,6 +268,9 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
   }
   if (o.action == CensusOptions::Action::Estimate && o.plan.parts > 1) {
     return fail("--estimate prices the whole space: it takes no --part");
+  }
+  if (o.sample_time_s != 0 && (o.action != CensusOptions::Action::Estimate || o.sample_given)) {
+    return fail("--sample-time belongs to --estimate, without --every");
   }
   return o;
 }

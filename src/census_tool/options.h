@@ -20,9 +20,10 @@ struct CensusOptions {
   Action action = Action::Explore;
   ExplorationPlan plan;
   bool sample_given = false;
-  std::string output;      // empty: none
-  std::string checkpoint;  // empty: OUTPUT.checkpoint when there is an output, else none
-  std::string covers;      // empty: none
+  std::uint64_t sample_time_s = 0;  // --estimate: sample for this long (0: a fixed sample)
+  std::string output;               // empty: none
+  std::string checkpoint;           // empty: OUTPUT.checkpoint when there is an output, else none
+  std::string covers;               // empty: none
   bool json = false;
   std::size_t threads = 0;                   // 0: one per available CPU
   std::uint64_t checkpoint_interval_s = 60;  // seconds between checkpoints

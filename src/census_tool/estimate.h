@@ -1,0 +1,48 @@
+// What --estimate tells of a whole space from a sample of it: the CPU time
+// of each sampled candidate, its spread, the cost of the whole space with a
+// 90% interval, the wall time on this machine, the sets to expect and the
+// peak memory of the run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "census/exploration.h"
+
+namespace tilvane {
+
+struct EstimateSample {
+  // The CPU seconds of each sampled candidate, in work-list order.
+  std::span<const double> seconds;
+  // Irreducible covering sets among them.
+  std::uint64_t found = 0;
+  // Candidates per block of the sample: the runs of consecutive candidates
+  // it was drawn in (1: scattered candidates).
+  std::uint64_t block = 1;
+  // How the sample was drawn, in words ("32 runs of 512 consecutive
+  // candidates, spread evenly").
+  std::string how;
+};
+
+// The 5% and 95% quantiles of the sample mean, by bootstrap over its blocks:
+// blocks are drawn with replacement (a fixed seed, so the figures repeat),
+// which keeps the dependence between the neighbours of a run, whose costs
+// rise and fall together.
+std::pair<double, double> bootstrap_mean_interval(std::span<const double> seconds,
+                                                  std::uint64_t block);
+
+// The estimate as text, or as one JSON object; each ends in a line feed.
+std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& sample,
+                            std::uint64_t space_candidates, std::size_t workers,
+                            std::string_view simd_level, bool json);
+
+// The peak memory, in bytes, of a run of the whole space by one process
+// that finds about `found` sets: the decision search's memo and dominance
+// store at their budgets, the found sets and a fixed allowance for the rest.
+std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found);
+
+}  // namespace tilvane
