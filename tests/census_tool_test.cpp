@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "census/embedded_fixtures.h"
 #include "census/exploration.h"
 #include "census_tool/estimate.h"
+#include "census_tool/options.h"
 #include "program_run.h"
 #include "test_files.h"
 
@@ -349,6 +352,37 @@ TEST_F(SlowCensusTool, K12SampleAgreesWithTheNodeExactSearch) {
   EXPECT_FALSE(lists[0].empty());
   EXPECT_EQ(lists[1], lists[0]);
   EXPECT_EQ(lists[2], lists[0]);
+}
+
+// --help, the manual page and the README name the same options: every
+// option of the usage is documented in both, and the manual page has none
+// that the program lacks (--sample only as the older name of --every).
+TEST(CensusToolDocs, HelpManualAndReadmeNameTheSameOptions) {
+  const auto options_in = [](std::string_view escaped) {
+    std::string text;  // the manual page writes each hyphen as "\\-"
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+      if (escaped.substr(i, 2) != "\\-") text += escaped[i];
+    }
+    std::set<std::string> names;
+    const std::regex option("--[a-z][a-z-]*[a-z]");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it) {
+      names.insert(it->str());
+    }
+    return names;
+  };
+  const std::set<std::string> help = options_in(census_usage("tilvane-census"));
+  const std::string source = TILVANE_SOURCE_DIR;
+  const std::string page = read_file(source + "/docs/tilvane-census.1");
+  const std::size_t synopsis = page.find(".SH SYNOPSIS");
+  std::set<std::string> manual =
+      options_in(std::string_view(page).substr(synopsis, page.find(".SH OUTPUT") - synopsis));
+  const std::string readme = read_file(source + "/README.md");
+  const std::set<std::string> documented =
+      options_in(std::string_view(readme).substr(readme.find("## Exploring new spaces")));
+  ASSERT_TRUE(manual.erase("--sample"));
+  EXPECT_EQ(manual, help);
+  for (const std::string& name : help) EXPECT_TRUE(documented.count(name)) << name;
 }
 
 // The interval of the mean: none for a constant sample, around the mean

@@ -278,21 +278,22 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
 std::string census_usage(std::string_view program) {
   return cat("usage: ", program,
              " --size K --max-lcm L [--space simpson|common-multiples] [--search decide|exact]\n"
-             "         [--output FILE] [--checkpoint FILE] [--max-nodes N] [--sample EVERY]\n"
-             "         [--covers DIR] [--threads N] [--checkpoint-interval SECONDS]\n"
-             "         [--rank-timeout SECONDS] [--chunk-limit N] [--without TECHNIQUES]\n"
-             "         [--part I/N] [--json]\n"
+             "         [--output FILE] [--covers DIR] [--checkpoint FILE] [--max-nodes N]\n"
+             "         [--every N] [--part I/N] [--threads N] [--without TECHNIQUES]\n"
+             "         [--checkpoint-interval SECONDS] [--progress-interval SECONDS]\n"
+             "         [--rank-timeout SECONDS] [--chunk-limit N] [--json]\n"
              "   or: ",
              program,
-             " --estimate --size K --max-lcm L [--space ...] [--search ...] [--sample EVERY]\n"
-             "         [--threads N] [--without TECHNIQUES] [--json]\n"
+             " --estimate --size K --max-lcm L [--space ...] [--search ...]\n"
+             "         [--every N | --sample-time SECONDS] [--threads N] [--without TECHNIQUES]\n"
+             "         [--json]\n"
              "   or: ",
              program, " --merge PART_LIST... [--output FILE] [--json]\n", "   or: ", program,
              " --help | --version\n",
-             "Finds every irreducible covering moduli set of a census space. Exit status: 0 done,\n"
-             "1 failure, 2 finished with candidates left undecided, 75 stopped with a checkpoint\n"
-             "(run the same command again to resume).\n"
-             "See tilvane-census(1).\n");
+             "Finds every irreducible covering moduli set of a census space; without --output\n"
+             "the list goes to standard output and the summary to standard error. Exit status:\n"
+             "0 done, 1 failure, 2 finished with candidates left undecided, 75 stopped with a\n"
+             "checkpoint (run the same command again to resume). See tilvane-census(1).\n");
 }
 
 }  // namespace tilvane

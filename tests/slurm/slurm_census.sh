@@ -70,7 +70,7 @@ step() { printf -- '--- %s\n' "$*"; }
 fail() {
   local f
   printf 'FAILED: %s\n' "$*"
-  for f in "$work"/case-*/*.log "$work/slurmctld.log" "$work/slurmd.log"; do
+  for f in "$work"/case-*/*.log "$work"/*.err "$work/slurmctld.log" "$work/slurmd.log"; do
     [ -e "$f" ] && { printf '== %s\n' "$f"; tail -n 40 "$f"; }
   done
   exit 1
@@ -90,7 +90,7 @@ for i in $(seq 100); do
   [ -S "$work/munge/munge.socket" ] && break
   sleep 0.1
 done
-slurmctld -D -c > "$work/slurmctld.err" 2>&1 &
+slurmctld -D > "$work/slurmctld.err" 2>&1 &
 daemon_pids+=("$!")
 slurmd -D -N localhost > "$work/slurmd.err" 2>&1 &
 daemon_pids+=("$!")
@@ -153,12 +153,14 @@ k11=("options=(" "options=(--size 11 --max-lcm 1024 --space simpson)"
 submit() { (cd "$1" && sbatch --parsable job.sh); }
 field() { scontrol -o show job "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 # Waits until the job has ended and its processes are gone, at most $2 s.
+# Only the final states count: a running job shows others for a moment too
+# (SIGNALING while --signal is delivered, COMPLETING after it).
 wait_job() {
   local i
   for i in $(seq $(($2 * 10))); do
     case "$(field "$1" JobState)" in
-      PENDING | CONFIGURING | RUNNING | COMPLETING | SUSPENDED) ;;
-      *) [ -z "$(squeue -h -j "$1" -t CG 2> /dev/null)" ] && return 0 ;;
+      COMPLETED | FAILED | CANCELLED | TIMEOUT | NODE_FAIL | OUT_OF_MEMORY | PREEMPTED | BOOT_FAIL | DEADLINE)
+        [ -z "$(squeue -h -j "$1" -t CG 2> /dev/null)" ] && return 0 ;;
     esac
     sleep 0.1
   done
