@@ -374,9 +374,9 @@ TEST(CensusToolDocs, HelpManualAndReadmeNameTheSameOptions) {
   const std::set<std::string> help = options_in(census_usage("tilvane-census"));
   const std::string source = TILVANE_SOURCE_DIR;
   const std::string page = read_file(source + "/docs/tilvane-census.1");
-  const std::size_t synopsis = page.find(".SH SYNOPSIS");
+  const std::size_t section = page.find(".SH OPTIONS");
   std::set<std::string> manual =
-      options_in(std::string_view(page).substr(synopsis, page.find(".SH OUTPUT") - synopsis));
+      options_in(std::string_view(page).substr(section, page.find(".SH OUTPUT") - section));
   const std::string readme = read_file(source + "/README.md");
   const std::set<std::string> documented =
       options_in(std::string_view(readme).substr(readme.find("## Exploring new spaces")));
