@@ -328,10 +328,10 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   }
   if (estimate) {
     const std::uint64_t sampled = ledger.next();
-    EstimateSample sample{std::span(seconds).first(static_cast<std::size_t>(sampled)),
-                          ledger.tally().found.size(),
-                          in_runs ? kEstimateRunLength : 1,
-                          {}};
+    EstimateSample sample;
+    sample.seconds = std::span(seconds).first(static_cast<std::size_t>(sampled));
+    sample.found = ledger.tally().found.size();
+    sample.block = in_runs ? kEstimateRunLength : 1;
     const std::uint64_t whole_runs = (sampled + kEstimateRunLength - 1) / kEstimateRunLength;
     sample.how = !in_runs ? cat("every ", ordinal(plan.sample))
                  : work.count() == space_candidates
@@ -339,6 +339,22 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
                      : cat(whole_runs, " runs of ", kEstimateRunLength,
                            " consecutive candidates, spread evenly",
                            o.sample_time_s != 0 ? cat(", in ", o.sample_time_s, " s") : "");
+    // The dearest three, read again from the work list.
+    std::vector<std::uint64_t> order(static_cast<std::size_t>(sampled));
+    for (std::uint64_t i = 0; i < sampled; ++i) order[static_cast<std::size_t>(i)] = i;
+    const std::size_t shown = std::min<std::size_t>(3, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown),
+                      order.end(), [&](std::uint64_t a, std::uint64_t b) {
+                        return seconds[static_cast<std::size_t>(a)] >
+                               seconds[static_cast<std::size_t>(b)];
+                      });
+    for (std::size_t i = 0; i < shown; ++i) {
+      auto reader = work.read_from(order[i]);
+      ModuliSet set;
+      if (reader && (*reader)->next(set)) {
+        sample.dearest.emplace_back(seconds[static_cast<std::size_t>(order[i])], std::move(set));
+      }
+    }
     out << render_estimate(effective, sample, space_candidates, workers, simd, o.json);
     return kExitDone;
   }

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "base/checked_math.h"
 #include "base/text_format.h"
 #include "engine/decision_memo.h"
 #include "engine/dominance_store.h"
@@ -90,19 +91,31 @@ std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& s
   const auto expected_found = static_cast<std::uint64_t>(share * space + 0.5);
   const std::uint64_t peak_mb = estimated_peak_bytes(plan, expected_found) >> 20;
   const double max = sorted.empty() ? 0 : sorted.back();
+  std::string dearest;
+  for (const auto& [took, set] : sample.dearest) {
+    const auto lcm = checked_lcm_of(set);
+    dearest += json
+                   ? cat(dearest.empty() ? "" : ",", "{\"ms\":", ms(took),
+                         ",\"lcm\":", lcm.value_or(0), ",\"moduli\":[")
+                   : cat("  ", ms(took), " ms: ", render_set(set), ", LCM ", lcm.value_or(0), "\n");
+    if (json) {
+      for (std::size_t i = 0; i < set.size(); ++i) dearest += cat(i == 0 ? "" : ",", set[i]);
+      dearest += "]}";
+    }
+  }
   if (json) {
-    return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
-               ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
-               "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
-               ",\"sample\":", plan.sample, ",\"run_length\":", sample.block,
-               ",\"median_ms\":", ms(quantile(sorted, 0.5)),
-               ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
-               ",\"p99_ms\":", ms(quantile(sorted, 0.99)), ",\"max_ms\":", ms(max),
-               ",\"mean_ms\":", ms(mean), ",\"core_hours\":", hours(core_seconds),
-               ",\"core_hours_low\":", hours(low * space),
-               ",\"core_hours_high\":", hours(high * space), ",\"found\":", expected_found,
-               ",\"peak_mb\":", peak_mb, ",\"wall_seconds\":", fixed(wall, "%.1f"),
-               ",\"workers\":", workers, ",\"simd_level\":\"", simd_level, "\"}\n");
+    return cat(
+        "{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
+        ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
+        "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
+        ",\"sample\":", plan.sample, ",\"run_length\":", sample.block,
+        ",\"median_ms\":", ms(quantile(sorted, 0.5)), ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
+        ",\"p99_ms\":", ms(quantile(sorted, 0.99)), ",\"max_ms\":", ms(max),
+        ",\"mean_ms\":", ms(mean), ",\"core_hours\":", hours(core_seconds),
+        ",\"core_hours_low\":", hours(low * space), ",\"core_hours_high\":", hours(high * space),
+        ",\"found\":", expected_found, ",\"peak_mb\":", peak_mb,
+        ",\"wall_seconds\":", fixed(wall, "%.1f"), ",\"workers\":", workers, ",\"simd_level\":\"",
+        simd_level, "\",\"dearest\":[", dearest, "]}\n");
   }
   return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
              " search\n", "sampled: ", sorted.size(), " of ", space_candidates, " candidates (",
@@ -113,7 +126,7 @@ std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& s
              " to ", hours(high * space), "); ", duration_text(wall), " on this machine's ",
              workers, workers == 1 ? " worker" : " workers", " (SIMD level ", simd_level, ")\n",
              "irreducible covering sets: about ", expected_found, "; peak memory: about ", peak_mb,
-             " MB\n");
+             " MB\n", dearest.empty() ? "" : "dearest sampled candidates:\n", dearest);
 }
 
 std::uint64_t estimated_peak_bytes(const ExplorationPlan& plan, std::uint64_t found) {

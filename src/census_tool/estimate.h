@@ -10,7 +10,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "base/moduli_set_list.h"
 #include "census/exploration.h"
 
 namespace tilvane {
@@ -26,6 +28,9 @@ struct EstimateSample {
   // How the sample was drawn, in words ("32 runs of 512 consecutive
   // candidates, spread evenly").
   std::string how;
+  // The dearest candidates of the sample with their CPU seconds, dearest
+  // first: where the time of the whole space goes.
+  std::vector<std::pair<double, ModuliSet>> dearest;
 };
 
 // The 5% and 95% quantiles of the sample mean, by bootstrap over its blocks:
