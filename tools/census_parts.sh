@@ -1,40 +1,85 @@
 #!/usr/bin/env bash
 # Runs a census in N parts, one after another, in a work folder that a later
 # sitting (on this machine or another) resumes from:
-#   tools/census_parts.sh DIR N PROGRAM ARGS...
-# runs PROGRAM ARGS --part I/N for every part I whose list is not yet in DIR.
-# A finished part's list is kept compressed, DIR/part-I-of-N.txt.xz; an
-# unfinished part's checkpoint is DIR/part-I-of-N.checkpoint. When every part
-# is done, the parts are merged into DIR/whole.txt (written again by
-# each merge).
-# Stops at the first part that does not finish (a stop, a failure), with that
-# part's status; rerun the same command to go on.
+#   tools/census_parts.sh DIR N BIN ARGS...
+# runs BIN/tilvane-census ARGS --part I/N for every part I not yet done in
+# DIR. A part is done when DIR holds
+# - part-I-of-N.txt.xz, its list (compressed; xz -dc reads it),
+# - part-I-of-N.summary, its summary and the line "certificates checked: ...",
+# - part-I-of-N.certificates.tar.xz, a random 1% of its sets' certificates
+#   (at least one when it found any), each checked from scratch by
+#   BIN/tilvane with the node-exact search.
+# An unfinished part's checkpoint is DIR/part-I-of-N.checkpoint. When every
+# part is done the parts are merged into DIR/whole.txt (written again by each
+# merge). A part whose list exists from before is decided again, and the new
+# list must equal the old one.
+# Stops at the first part that does not finish (75: stopped, rerun to go on;
+# anything else: a failure), with that part's status.
 set -euo pipefail
 if [ $# -lt 3 ]; then
-  echo "usage: $0 DIR N PROGRAM ARGS..." >&2
+  echo "usage: $0 DIR N BIN ARGS..." >&2
   exit 1
 fi
-dir=$1 parts=$2 program=$3
+dir=$1 parts=$2 bin=$3
 shift 3
+census="$bin/tilvane-census"
+tilvane="$bin/tilvane"
+for program in "$census" "$tilvane"; do
+  [ -x "$program" ] || { echo "$0: $program is not an executable" >&2; exit 1; }
+done
 mkdir -p "$dir"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+
 for ((i = 1; i <= parts; i++)); do
   name="$dir/part-$i-of-$parts"
-  [ -e "$name.txt.xz" ] && continue
+  [ -e "$name.txt.xz" ] && [ -e "$name.certificates.tar.xz" ] && continue
   echo "$(date -u +%FT%TZ) part $i of $parts" >&2
-  status=0
-  "$program" "$@" --part "$i/$parts" --output "$name.txt" --checkpoint "$name.checkpoint" \
-    > "$name.summary" || status=$?
-  if [ "$status" != 0 ]; then
-    echo "part $i of $parts ended with status $status; rerun to go on" >&2
-    exit "$status"
+  # The list and the certificates are written into DIR, so that a sitting
+  # that ends while they are checked loses nothing: the rerun goes straight
+  # to the check.
+  covers="$name.certificates"
+  if [ ! -e "$name.txt" ] || [ -e "$name.checkpoint" ]; then
+    status=0
+    "$census" "$@" --part "$i/$parts" --output "$name.txt" --covers "$covers" \
+      --checkpoint "$name.checkpoint" > "$name.summary.new" || status=$?
+    if [ "$status" != 0 ]; then
+      echo "part $i of $parts ended with status $status" >&2
+      exit "$status"
+    fi
+    mv "$name.summary.new" "$name.summary"
   fi
-  xz -9 "$name.txt"
+  if [ -e "$name.txt.xz" ] && ! xz -dc "$name.txt.xz" | cmp -s - "$name.txt"; then
+    echo "part $i of $parts: the list differs from the one in $name.txt.xz" >&2
+    exit 1
+  fi
+  # A random 1% of the certificates (the same for the same part; at least
+  # one when there are any), each checked by tilvane from scratch.
+  find "$covers" -name '*.txt' | sort > "$scratch/all"
+  awk -v seed="$i" 'BEGIN { srand(seed) } rand() < 0.01' "$scratch/all" > "$scratch/chosen"
+  [ -s "$scratch/chosen" ] || head -n 1 "$scratch/all" > "$scratch/chosen"
+  kept="$scratch/kept"
+  rm -rf "$kept" && mkdir "$kept"
+  checked=0
+  while read -r certificate; do
+    if ! "$tilvane" "$certificate" --max-nodes 1000000000 > "$scratch/check" 2>&1; then
+      echo "part $i of $parts: certificate $certificate fails: $(cat "$scratch/check")" >&2
+      exit 1
+    fi
+    cp "$certificate" "$kept/"
+    checked=$((checked + 1))
+  done < "$scratch/chosen"
+  grep -v '^certificates checked: ' "$name.summary" > "$scratch/summary" || true
+  echo "certificates checked: $checked of $(wc -l < "$scratch/all"), all pass" >> "$scratch/summary"
+  mv "$scratch/summary" "$name.summary"
+  tar -C "$kept" -cf - . | xz -9 > "$name.certificates.tar.xz"
+  xz -9 -f "$name.txt"
+  rm -rf "$covers"
 done
-merged="$(mktemp -d)"
-trap 'rm -rf "$merged"' EXIT
+
 lists=()
 for ((i = 1; i <= parts; i++)); do
-  xz -dc "$dir/part-$i-of-$parts.txt.xz" > "$merged/part-$i.txt"
-  lists+=("$merged/part-$i.txt")
+  xz -dc "$dir/part-$i-of-$parts.txt.xz" > "$scratch/part-$i.txt"
+  lists+=("$scratch/part-$i.txt")
 done
-"$program" --merge "${lists[@]}" --output "$dir/whole.txt" | tee "$dir/whole.summary"
+"$census" --merge "${lists[@]}" --output "$dir/whole.txt" | tee "$dir/whole.summary"
