@@ -5,7 +5,6 @@
 
 #include "base/text_format.h"
 #include "cli/checked_output.h"
-#include "cli/terminal_progress.h"
 
 namespace tilvane {
 namespace {
@@ -32,17 +31,13 @@ LogProgress::~LogProgress() { finished(); }
 void LogProgress::started(std::string_view label, std::uint64_t total, std::uint64_t already) {
   in_stage_ = true;
   wrote_ = false;
-  label_ = label;
-  total_ = total;
-  done_ = already;
-  already_ = already;
-  found_.reset();
-  stage_start_ = last_line_ = now_();
+  last_line_ = now_();
+  stage_.start(label, total, already, last_line_);
 }
 
 void LogProgress::advanced(std::uint64_t done) {
   if (!in_stage_) return;
-  done_ = done;
+  stage_.advance(done);
   const Clock::time_point now = now_();
   if (now - last_line_ >= interval_) write_line(now);
 }
@@ -56,10 +51,9 @@ void LogProgress::write_line(Clock::time_point now) {
   last_line_ = now;
   wrote_ = true;
   if (broken_) return;
-  const Clock::duration elapsed = now - stage_start_;
-  const std::string line = cat(utc_timestamp(wall_()), " ",
-                               progress_line({label_, done_, total_, already_, found_, elapsed}),
-                               ", ", clock_duration(elapsed), " elapsed\n");
+  const ProgressFigures figures = stage_.at(now);
+  const std::string line = cat(utc_timestamp(wall_()), " ", progress_line(figures), ", ",
+                               clock_duration(figures.elapsed), " elapsed\n");
   if (write_all(fd_, line) != 0) broken_ = true;
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "census/census_progress.h"
+#include "cli/terminal_progress.h"
 
 namespace tilvane {
 
@@ -35,7 +36,7 @@ class LogProgress final : public CensusProgress {
 
   void started(std::string_view label, std::uint64_t total, std::uint64_t already) override;
   void advanced(std::uint64_t done) override;
-  void found(std::uint64_t sets) override { found_ = sets; }
+  void found(std::uint64_t sets) override { stage_.set_found(sets); }
   void finished() override;
 
  private:
@@ -48,12 +49,7 @@ class LogProgress final : public CensusProgress {
   bool in_stage_ = false;
   bool wrote_ = false;
   bool broken_ = false;
-  std::string label_;
-  std::uint64_t total_ = 0;
-  std::uint64_t done_ = 0;
-  std::uint64_t already_ = 0;
-  std::optional<std::uint64_t> found_;
-  Clock::time_point stage_start_;
+  StageFigures stage_;
   Clock::time_point last_line_;
 };
 

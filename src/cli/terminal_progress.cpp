@@ -70,22 +70,28 @@ TerminalProgress::TerminalProgress(int fd, std::function<Clock::time_point()> no
 
 TerminalProgress::~TerminalProgress() { finished(); }
 
-void TerminalProgress::started(std::string_view label, std::uint64_t total, std::uint64_t already) {
-  in_stage_ = true;
+void StageFigures::start(std::string_view label, std::uint64_t total, std::uint64_t already,
+                         Clock::time_point now) {
   label_ = label;
   total_ = total;
   done_ = already;
   already_ = already;
   found_.reset();
-  stage_start_ = now_();
+  start_ = now;
+}
+
+void TerminalProgress::started(std::string_view label, std::uint64_t total, std::uint64_t already) {
+  in_stage_ = true;
+  const Clock::time_point now = now_();
+  stage_.start(label, total, already, now);
   // A stage with nothing to decide is over before anyone could read it.
-  if (total == already) return;
-  if (!last_draw_ || stage_start_ - *last_draw_ >= redraw_interval) draw(stage_start_);
+  if (stage_.empty()) return;
+  if (!last_draw_ || now - *last_draw_ >= redraw_interval) draw(now);
 }
 
 void TerminalProgress::advanced(std::uint64_t done) {
   if (!in_stage_) return;
-  done_ = done;
+  stage_.advance(done);
   const Clock::time_point now = now_();
   if (!last_draw_ || now - *last_draw_ >= redraw_interval) draw(now);
 }
@@ -99,7 +105,7 @@ void TerminalProgress::finished() {
 
 void TerminalProgress::draw(Clock::time_point now) {
   last_draw_ = now;
-  std::string line = progress_line({label_, done_, total_, already_, found_, now - stage_start_});
+  std::string line = progress_line(stage_.at(now));
   // A line as wide as the terminal would leave the cursor waiting to wrap;
   // one column less keeps the return to the start on this line.
   if (const auto columns = terminal_columns(fd_); columns && line.size() >= *columns) {

@@ -36,6 +36,29 @@ std::string progress_line(const ProgressFigures& figures);
 // whole seconds rounded up.
 std::string clock_duration(std::chrono::steady_clock::duration length);
 
+// What a progress display keeps of the stage under way.
+class StageFigures {
+ public:
+  using Clock = std::chrono::steady_clock;
+  void start(std::string_view label, std::uint64_t total, std::uint64_t already,
+             Clock::time_point now);
+  void advance(std::uint64_t done) { done_ = done; }
+  void set_found(std::uint64_t sets) { found_ = sets; }
+  bool empty() const { return total_ == already_; }
+  Clock::time_point started() const { return start_; }
+  ProgressFigures at(Clock::time_point now) const {
+    return {label_, done_, total_, already_, found_, now - start_};
+  }
+
+ private:
+  std::string label_;
+  std::uint64_t total_ = 0;
+  std::uint64_t done_ = 0;
+  std::uint64_t already_ = 0;
+  std::optional<std::uint64_t> found_;
+  Clock::time_point start_;
+};
+
 // Draws the progress on the terminal at fd: each drawing returns to the
 // start of the line, writes the line and erases the rest of the old one;
 // finishing erases the whole line and leaves the cursor at its start. The
@@ -57,7 +80,7 @@ class TerminalProgress final : public CensusProgress {
 
   void started(std::string_view label, std::uint64_t total, std::uint64_t already) override;
   void advanced(std::uint64_t done) override;
-  void found(std::uint64_t sets) override { found_ = sets; }
+  void found(std::uint64_t sets) override { stage_.set_found(sets); }
   void finished() override;
 
  private:
@@ -69,12 +92,7 @@ class TerminalProgress final : public CensusProgress {
   bool in_stage_ = false;
   bool shown_ = false;
   bool broken_ = false;
-  std::string label_;
-  std::uint64_t total_ = 0;
-  std::uint64_t done_ = 0;
-  std::uint64_t already_ = 0;
-  std::optional<std::uint64_t> found_;
-  Clock::time_point stage_start_;
+  StageFigures stage_;
   std::optional<Clock::time_point> last_draw_;
 };
 
