@@ -39,22 +39,35 @@ work="$(mktemp -d)"
 chmod 755 "$work"
 mkdir -p "$work/munge" "$work/state" "$work/spool" "$work/tmp"
 chmod 755 "$work/munge"
-daemon_pids=()
+munged_pid=""
+slurmctld_pid=""
+slurmd_pid=""
+# Stops a daemon this script started: SIGTERM, and SIGKILL if it is still
+# there after 10 s.
+stop_daemon() {
+  local pid="$1" state
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2> /dev/null || true
+  for _ in $(seq 100); do
+    read -r _ _ state _ 2> /dev/null < "/proc/$pid/stat" || break
+    [ "$state" = Z ] && break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2> /dev/null || true
+  wait "$pid" 2> /dev/null || true
+}
 cleanup() {
-  local pid i
   # Jobs first: slurmd leaves a job's processes running when it stops.
-  if [ "${#daemon_pids[@]}" = 3 ]; then
+  if [ -n "$slurmd_pid" ]; then
     scancel --user=root 2> /dev/null || true
-    for i in $(seq 450); do
+    for _ in $(seq 450); do
       [ -z "$(squeue -h 2> /dev/null)" ] && break
       sleep 0.1
     done
   fi
-  for ((i = ${#daemon_pids[@]} - 1; i >= 0; i--)); do
-    pid="${daemon_pids[i]}"
-    kill -TERM "$pid" 2> /dev/null || true
-    wait "$pid" 2> /dev/null || true
-  done
+  stop_daemon "$slurmctld_pid"
+  stop_daemon "$slurmd_pid"
+  stop_daemon "$munged_pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,11 +75,13 @@ trap cleanup EXIT
 # Nothing from a Slurm job this script may run in; the commands and the jobs
 # (sbatch passes its environment on) use this cluster, and Open MPI keeps
 # its session files in the work folder.
-unset $(compgen -v | grep -E '^(SLURM|SBATCH|SRUN|SALLOC)_') 2> /dev/null || true
+while read -r name; do
+  unset "$name"
+done < <(compgen -v | grep -E '^(SLURM|SBATCH|SRUN|SALLOC)_' || true)
 export SLURM_CONF="$work/slurm.conf"
 export TMPDIR="$work/tmp"
 
-step() { printf -- '--- %s\n' "$*"; }
+step() { printf -- '--- [%3d s] %s\n' "$SECONDS" "$*"; }
 fail() {
   local f
   printf 'FAILED: %s\n' "$*"
@@ -85,16 +100,16 @@ chmod 600 "$work/munge/munge.key"
 munged --foreground --socket="$work/munge/munge.socket" --key-file="$work/munge/munge.key" \
   --pid-file="$work/munge/munged.pid" --log-file="$work/munge/munged.log" \
   --seed-file="$work/munge/munged.seed" 2> "$work/munged.err" &
-daemon_pids+=("$!")
-for i in $(seq 100); do
+munged_pid=$!
+for _ in $(seq 100); do
   [ -S "$work/munge/munge.socket" ] && break
   sleep 0.1
 done
 slurmctld -D > "$work/slurmctld.err" 2>&1 &
-daemon_pids+=("$!")
+slurmctld_pid=$!
 slurmd -D -N localhost > "$work/slurmd.err" 2>&1 &
-daemon_pids+=("$!")
-for i in $(seq 300); do
+slurmd_pid=$!
+for _ in $(seq 300); do
   [ "$(sinfo -h -n localhost -o %T 2> /dev/null)" = idle ] && break
   sleep 0.1
 done
@@ -153,11 +168,10 @@ k11=("options=(" "options=(--size 11 --max-lcm 1024 --space simpson)"
 submit() { (cd "$1" && sbatch --parsable job.sh); }
 field() { scontrol -o show job "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 # Waits until the job has ended and its processes are gone, at most $2 s.
-# Only the final states count: a running job shows others for a moment too
-# (SIGNALING while --signal is delivered, COMPLETING after it).
+# Only the final states count: a job also passes through others (COMPLETING
+# while its processes end, and another for an instant as --signal is sent).
 wait_job() {
-  local i
-  for i in $(seq $(($2 * 10))); do
+  for _ in $(seq $(($2 * 10))); do
     case "$(field "$1" JobState)" in
       COMPLETED | FAILED | CANCELLED | TIMEOUT | NODE_FAIL | OUT_OF_MEMORY | PREEMPTED | BOOT_FAIL | DEADLINE)
         [ -z "$(squeue -h -j "$1" -t CG 2> /dev/null)" ] && return 0 ;;
@@ -172,8 +186,7 @@ expect_end() {
 }
 # Waits until the job's ranks have both started, at most 60 s.
 wait_started() {
-  local i
-  for i in $(seq 600); do
+  for _ in $(seq 600); do
     [ "$(grep -cx "$1" "$work/starts")" -ge 2 ] && return 0
     sleep 0.1
   done
@@ -209,7 +222,7 @@ dir="$work/case-scancel"
 make_job "$dir" "#SBATCH --time=" "#SBATCH --time=00:05:00" "${k10[@]}"
 echo "$slow --checkpoint-interval 1" > "$work/options"
 job="$(submit "$dir")"
-for i in $(seq 600); do
+for _ in $(seq 600); do
   [ -e "$dir/k10.txt.checkpoint" ] && break
   sleep 0.1
 done
@@ -217,8 +230,8 @@ done
 : > "$work/options"
 scancel "$job"
 wait_job "$job" 60
-[ "$(field "$job" JobState)" = CANCELLED ] || fail "job $job ended $(field "$job" JobState)"
 [ ! -e "$dir/k10.txt" ] || fail "the job finished before scancel reached it"
+[ "$(field "$job" JobState)" = CANCELLED ] || fail "job $job ended $(field "$job" JobState)"
 log="$dir/tilvane-k13-$job.log"
 grep -q "^stopped after .* checkpoint written to k10.txt.checkpoint" "$log" || fail "no stop report"
 grep -qx "stopped by scancel or the time limit; submit again to resume from k10.txt.checkpoint" "$log" ||
@@ -273,4 +286,4 @@ wait_job "$job" 60
 expect_end "$job" "FAILED 1:0"
 grep -q "no-such-census: not found" "$dir/tilvane-k13-$job.log" || fail "no report of the missing program"
 
-echo "all Slurm cases passed"
+step "all Slurm cases passed"
