@@ -134,7 +134,7 @@ TEST(SpaceStream, PartsCutTheWorkListInOrder) {
     return sets;
   };
   const ModuliSetList all = read_all(**whole);
-  for (const std::uint64_t parts : {1, 2, 7, 64, 1000}) {
+  for (const std::uint64_t parts : std::vector<std::uint64_t>{1, 2, 7, 64, 1000}) {
     ModuliSetList joined;
     for (std::uint64_t part = 1; part <= parts; ++part) {
       auto copy = space_work(space, 3);
