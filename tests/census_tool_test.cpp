@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -363,11 +362,14 @@ TEST(CensusToolDocs, HelpManualAndReadmeNameTheSameOptions) {
     for (std::size_t i = 0; i < escaped.size(); ++i) {
       if (escaped.substr(i, 2) != "\\-") text += escaped[i];
     }
+    // Every "--" followed by lower-case letters and inner hyphens.
     std::set<std::string> names;
-    const std::regex option("--[a-z][a-z-]*[a-z]");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
-         it != std::sregex_iterator(); ++it) {
-      names.insert(it->str());
+    const auto letter = [](char c) { return c >= 'a' && c <= 'z'; };
+    for (std::size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+      std::size_t end = at + 2;
+      while (end < text.size() && (letter(text[end]) || text[end] == '-')) ++end;
+      while (end > at + 2 && text[end - 1] == '-') --end;
+      if (end > at + 2 && letter(text[at + 2])) names.insert(text.substr(at, end - at));
     }
     return names;
   };
