@@ -1,11 +1,15 @@
 // The fixture files under fixtures/ against the figures they are known to
 // have: digest, lines, strict format, first and last rows, the telling rows
 // and the extrema. A regenerated fixture must pass the same checks; a
-// fixture not yet present is skipped.
+// fixture not yet present is skipped. A large fixture is kept compressed
+// with xz (FILE.txt.xz) and read through `xz -dc`; its digest is that of the
+// text.
 #include <gtest/gtest.h>
+#include <stdio.h>  // popen, pclose
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -101,8 +105,30 @@ const std::vector<FixtureFigures>& all_figures() {
   return figures;
 }
 
+// The fixture as text if that exists, else compressed.
 std::filesystem::path fixture_path(std::size_t k) {
-  return std::filesystem::path(TILVANE_SOURCE_DIR) / cat("fixtures/k", k, "_expected.txt");
+  const auto text =
+      std::filesystem::path(TILVANE_SOURCE_DIR) / cat("fixtures/k", k, "_expected.txt");
+  if (std::filesystem::exists(text)) return text;
+  return cat(text.string(), ".xz");
+}
+
+// The fixture's text; a compressed one through `xz -dc`, which must succeed.
+std::string read_fixture(const std::filesystem::path& path) {
+  if (path.extension() != ".xz") return testing::read_file(path);
+  std::string quoted = "'";
+  for (char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += '\'';
+  FILE* pipe = ::popen(cat("xz -dc -- ", quoted).c_str(), "r");
+  EXPECT_NE(pipe, nullptr) << "cannot run xz";
+  if (pipe == nullptr) return {};
+  std::string text;
+  char buffer[1 << 16];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    text.append(buffer, got);
+  }
+  EXPECT_EQ(::pclose(pipe), 0) << "xz -dc " << path << " failed";
+  return text;
 }
 
 // The lines of a text whose every line ends in a line feed.
@@ -148,7 +174,7 @@ TEST_P(FixtureFile, HasItsSizeDigestFormatRowsAndExtrema) {
   const FixtureFigures& f = GetParam();
   const auto path = fixture_path(f.k);
   if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not present yet";
-  const std::string text = testing::read_file(path);
+  const std::string text = read_fixture(path);
 
   EXPECT_EQ(test_util::sha256_hex(text), f.sha256);
   ASSERT_FALSE(text.empty());
