@@ -7,6 +7,7 @@
 #include "base/checksum.h"
 #include "base/text_format.h"
 #include "base/text_scan.h"
+#include "census/plan_lines.h"
 #include "census/work_list.h"
 
 namespace tilvane {
@@ -19,61 +20,6 @@ std::string words_of(std::span<const std::uint64_t> numbers) {
   for (std::uint64_t n : numbers) text += cat(" ", n);
   return text;
 }
-
-// The header of a part list: lines "# KEY VALUE...", in a fixed order.
-class HeaderReader {
- public:
-  explicit HeaderReader(std::string_view body) : rest_(body) {}
-
-  std::string_view rest() const { return rest_; }
-
-  // The words after "# key", or nothing when the next line is not one.
-  std::optional<std::vector<std::string_view>> take(std::string_view key) {
-    const std::string prefix = cat("# ", key, " ");
-    if (!rest_.starts_with(prefix)) return std::nullopt;
-    const std::size_t feed = rest_.find('\n');
-    std::string_view line = rest_.substr(prefix.size(), feed - prefix.size());
-    rest_.remove_prefix(feed + 1);
-    std::vector<std::string_view> words;
-    for (;;) {
-      const std::size_t blank = line.find(' ');
-      words.push_back(line.substr(0, blank));
-      if (blank == std::string_view::npos) return words;
-      line.remove_prefix(blank + 1);
-    }
-  }
-
-  Result<std::vector<std::uint64_t>> numbers(std::string_view key, std::size_t count) {
-    auto words = take(key);
-    std::vector<std::uint64_t> values;
-    if (words && (count == 0 || words->size() == count)) {
-      for (std::string_view w : *words) {
-        const auto value = parse_unsigned_decimal(w);
-        if (!value) break;
-        values.push_back(*value);
-      }
-      if (values.size() == words->size()) return values;
-    }
-    return fail(cat("part list is damaged: bad or missing line ", key));
-  }
-
-  Result<std::uint64_t> number(std::string_view key) {
-    auto values = numbers(key, 1);
-    if (!values) return std::move(values).take_error();
-    return (*values)[0];
-  }
-
-  Result<std::string> word(std::string_view key) {
-    auto words = take(key);
-    if (!words || words->size() != 1) {
-      return fail(cat("part list is damaged: bad or missing line ", key));
-    }
-    return std::string((*words)[0]);
-  }
-
- private:
-  std::string_view rest_;
-};
 
 std::string describe_part(const ExplorationPlan& plan) {
   return cat("part ", plan.part, " of ", plan.parts);
@@ -89,10 +35,7 @@ std::string render_part_list(const PartList& list) {
       cat("# tilvane-census ", describe_part(plan), ": the irreducible covering sets of positions ",
           range.begin, " to ", range.end, " (exclusive) of ", list.whole_count, " only\n");
   text +=
-      cat("# version ", list.program_version, "\n# space ", space_kind_name(plan.space.kind),
-          "\n# size ", plan.space.k, "\n# max-lcm ", plan.space.bound, "\n# search ",
-          search_kind_name(plan.search), "\n# max-nodes ", plan.max_nodes, "\n# sample ",
-          plan.sample, "\n# part ", plan.part, " ", plan.parts, "\n# work ", list.whole_count,
+      cat(render_plan_lines("# ", list.program_version, plan, true), "# work ", list.whole_count,
           "\n# decided ", tally.decided, "\n# dropped ", tally.dropped, "\n# nodes ", tally.nodes,
           "\n# elapsed-ms ", list.elapsed_ms, "\n# found ", tally.found.size(), "\n");
   for (const ModuliSet& set : tally.undecided) text += cat("# undecided", words_of(set), "\n");
@@ -111,41 +54,11 @@ Result<PartList> parse_part_list(std::string_view text) {
   if (text.substr(at + 1 + kChecksumKey.size()) != cat(checksum_hex(body), "\n")) {
     return fail("part list is damaged: checksum does not match");
   }
-  HeaderReader header(body.substr(body.find('\n') + 1));
+  KeyedLines header(body.substr(body.find('\n') + 1), "# ", "part list");
   PartList list;
   ExplorationPlan& plan = list.plan;
-  auto version = header.word("version");
-  if (!version) return std::move(version).take_error();
-  list.program_version = *version;
-  auto space = header.word("space");
-  if (!space) return std::move(space).take_error();
-  const auto kind = parse_space_kind(*space);
-  if (!kind) return fail("part list is damaged: bad or missing line space");
-  plan.space.kind = *kind;
-  auto size = header.number("size");
-  if (!size) return std::move(size).take_error();
-  plan.space.k = static_cast<std::size_t>(*size);
-  auto bound = header.number("max-lcm");
-  if (!bound) return std::move(bound).take_error();
-  plan.space.bound = *bound;
-  auto search = header.word("search");
-  if (!search) return std::move(search).take_error();
-  if (*search != "decide" && *search != "exact") {
-    return fail("part list is damaged: bad or missing line search");
-  }
-  plan.search = *search == "decide" ? SearchKind::Decide : SearchKind::Exact;
-  auto max_nodes = header.number("max-nodes");
-  if (!max_nodes) return std::move(max_nodes).take_error();
-  plan.max_nodes = *max_nodes;
-  auto sample = header.number("sample");
-  if (!sample) return std::move(sample).take_error();
-  plan.sample = *sample;
-  auto part = header.numbers("part", 2);
-  if (!part) return std::move(part).take_error();
-  plan.part = (*part)[0];
-  plan.parts = (*part)[1];
-  if (plan.part == 0 || plan.part > plan.parts) {
-    return fail("part list is damaged: bad or missing line part");
+  if (auto read = read_plan_lines(header, true, list.program_version, plan); !read) {
+    return std::move(read).take_error();
   }
   std::uint64_t* fields[] = {&list.whole_count, &list.tally.decided, &list.tally.dropped,
                              &list.tally.nodes, &list.elapsed_ms};
@@ -157,7 +70,7 @@ Result<PartList> parse_part_list(std::string_view text) {
   }
   auto found = header.number("found");
   if (!found) return std::move(found).take_error();
-  while (header.rest().starts_with("# undecided ")) {
+  while (header.next_is("undecided")) {
     auto set = header.numbers("undecided", plan.space.k);
     if (!set) return std::move(set).take_error();
     list.tally.undecided.push_back(std::move(*set));
