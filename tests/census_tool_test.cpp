@@ -410,6 +410,14 @@ TEST(Estimate, BootstrapIntervalFollowsTheBlocks) {
   EXPECT_EQ(bootstrap_mean_interval({}, 1), std::make_pair(0.0, 0.0));
 }
 
+// The dearest candidates, dearest first; no more than the sample holds.
+TEST(Estimate, DearestPositions) {
+  const std::vector<double> seconds = {0.5, 3.0, 0.1, 2.0, 3.5};
+  EXPECT_EQ(dearest_positions(seconds, 3), (std::vector<std::size_t>{4, 1, 3}));
+  EXPECT_EQ(dearest_positions(std::span(seconds).first(2), 3), (std::vector<std::size_t>{1, 0}));
+  EXPECT_TRUE(dearest_positions({}, 3).empty());
+}
+
 // A timed estimate stops sampling when its time is up and prices the space
 // from what it decided, in CPU time, with an interval.
 TEST_F(CensusTool, EstimatesFromAFixedOrATimedSample) {

@@ -1,6 +1,7 @@
 #include "base/text_format.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tilvane {
 
@@ -23,6 +24,18 @@ std::string render_set(std::span<const std::uint64_t> moduli) {
   }
   out += ']';
   return out;
+}
+
+std::string decimal_places(double value, int places) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", places, value);
+  return buffer;
+}
+
+std::string significant_digits(double value, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return buffer;
 }
 
 std::string ordinal(std::uint64_t n) {

@@ -40,6 +40,14 @@ std::string cat(const Pieces&... pieces) {
   return out;
 }
 
+// A floating value in decimal with a fixed number of places ("%.*f"):
+// decimal_places(1072.84, 1) == "1072.8". For figures that are measured, such as
+// times and rates, never for exact results.
+std::string decimal_places(double value, int places);
+
+// A floating value to some significant digits ("%.*g"): 0.0642, 1.87e+03.
+std::string significant_digits(double value, int digits);
+
 // "1st", "2nd", "3rd", "4th", "11th", "12th", "13th", "21st", "5502nd".
 std::string ordinal(std::uint64_t n);
 

@@ -76,11 +76,7 @@ std::string workers_text(std::size_t workers, std::size_t ranks) {
 
 std::string render_ratio(const Fraction& f) { return cat(f.numerator, "/", f.denominator); }
 
-std::string seconds_text(double seconds) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
-  return buffer;
-}
+std::string seconds_text(double seconds) { return decimal_places(seconds, 1); }
 
 std::string json_set(std::span<const std::uint64_t> set) {
   std::string text = "[";
@@ -340,20 +336,10 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
                            " consecutive candidates, spread evenly",
                            o.sample_time_s != 0 ? cat(", in ", o.sample_time_s, " s") : "");
     // The dearest three, read again from the work list.
-    std::vector<std::uint64_t> order(static_cast<std::size_t>(sampled));
-    for (std::uint64_t i = 0; i < sampled; ++i) order[static_cast<std::size_t>(i)] = i;
-    const std::size_t shown = std::min<std::size_t>(3, order.size());
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown),
-                      order.end(), [&](std::uint64_t a, std::uint64_t b) {
-                        return seconds[static_cast<std::size_t>(a)] >
-                               seconds[static_cast<std::size_t>(b)];
-                      });
-    for (std::size_t i = 0; i < shown; ++i) {
-      auto reader = work.read_from(order[i]);
+    for (std::size_t at : dearest_positions(sample.seconds, 3)) {
+      auto reader = work.read_from(at);
       ModuliSet set;
-      if (reader && (*reader)->next(set)) {
-        sample.dearest.emplace_back(seconds[static_cast<std::size_t>(order[i])], std::move(set));
-      }
+      if (reader && (*reader)->next(set)) sample.dearest.emplace_back(seconds[at], std::move(set));
     }
     out << render_estimate(effective, sample, space_candidates, workers, simd, o.json);
     return kExitDone;

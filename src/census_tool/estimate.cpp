@@ -1,7 +1,6 @@
 #include "census_tool/estimate.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <random>
 #include <vector>
 
@@ -21,23 +20,27 @@ double quantile(std::span<const double> sorted, double q) {
   return sorted[std::min(index, sorted.size() - 1)];
 }
 
-std::string fixed(double value, const char* format) {
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
-}
-
-std::string ms(double seconds) { return fixed(seconds * 1000, "%.3f"); }
-std::string hours(double seconds) { return fixed(seconds / 3600, "%.3g"); }
+std::string ms(double seconds) { return decimal_places(seconds * 1000, 3); }
+std::string hours(double seconds) { return significant_digits(seconds / 3600, 3); }
 
 std::string duration_text(double seconds) {
-  if (seconds < 120) return cat(fixed(seconds, "%.1f"), " s");
-  if (seconds < 7200) return cat(fixed(seconds / 60, "%.1f"), " min");
-  if (seconds < 172800) return cat(fixed(seconds / 3600, "%.1f"), " h");
-  return cat(fixed(seconds / 86400, "%.1f"), " days");
+  if (seconds < 120) return cat(decimal_places(seconds, 1), " s");
+  if (seconds < 7200) return cat(decimal_places(seconds / 60, 1), " min");
+  if (seconds < 172800) return cat(decimal_places(seconds / 3600, 1), " h");
+  return cat(decimal_places(seconds / 86400, 1), " days");
 }
 
 }  // namespace
+
+std::vector<std::size_t> dearest_positions(std::span<const double> seconds, std::size_t count) {
+  std::vector<std::size_t> order(seconds.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const std::size_t shown = std::min(count, order.size());
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown), order.end(),
+                    [&](std::size_t a, std::size_t b) { return seconds[a] > seconds[b]; });
+  order.resize(shown);
+  return order;
+}
 
 std::pair<double, double> bootstrap_mean_interval(std::span<const double> seconds,
                                                   std::uint64_t block) {
@@ -114,8 +117,8 @@ std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& s
         ",\"mean_ms\":", ms(mean), ",\"core_hours\":", hours(core_seconds),
         ",\"core_hours_low\":", hours(low * space), ",\"core_hours_high\":", hours(high * space),
         ",\"found\":", expected_found, ",\"peak_mb\":", peak_mb,
-        ",\"wall_seconds\":", fixed(wall, "%.1f"), ",\"workers\":", workers, ",\"simd_level\":\"",
-        simd_level, "\",\"dearest\":[", dearest, "]}\n");
+        ",\"wall_seconds\":", decimal_places(wall, 1), ",\"workers\":", workers,
+        ",\"simd_level\":\"", simd_level, "\",\"dearest\":[", dearest, "]}\n");
   }
   return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
              " search\n", "sampled: ", sorted.size(), " of ", space_candidates, " candidates (",

@@ -40,6 +40,10 @@ struct EstimateSample {
 std::pair<double, double> bootstrap_mean_interval(std::span<const double> seconds,
                                                   std::uint64_t block);
 
+// The positions in the sample of its `count` dearest candidates (fewer when
+// the sample is smaller), dearest first.
+std::vector<std::size_t> dearest_positions(std::span<const double> seconds, std::size_t count);
+
 // The estimate as text, or as one JSON object; each ends in a line feed.
 std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& sample,
                             std::uint64_t space_candidates, std::size_t workers,

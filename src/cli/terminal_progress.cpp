@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -53,9 +52,7 @@ std::string progress_line(const ProgressFigures& f) {
   if (f.done <= f.already || f.elapsed <= Duration::zero()) return line;
   const std::uint64_t now_done = f.done - f.already;
   const double seconds = std::chrono::duration<double>(f.elapsed).count();
-  char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(now_done) / seconds);
-  line += cat(", ", std::string_view(rate), "/s");
+  line += cat(", ", decimal_places(static_cast<double>(now_done) / seconds, 1), "/s");
   if (f.done > f.total) return line;
   const u128 ticks = static_cast<u128>(f.elapsed.count());
   const u128 left = (ticks * (f.total - f.done) + (now_done - 1)) / now_done;
