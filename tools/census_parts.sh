@@ -43,6 +43,74 @@ mkdir -p "$dir"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
+# Checks part $1's list against an earlier one and its certificates, keeps
+# the checked certificates and compresses the list.
+check_part() {
+  local i=$1
+  local name="$dir/part-$i-of-$parts"
+  local covers="$name.certificates"
+  local work="$scratch/check"
+  rm -rf "$work" && mkdir "$work"
+  # The sets, not the header: that holds the time and the node count of
+  # the run that wrote it.
+  if [ -e "$name.txt.xz" ] &&
+    ! cmp -s <(xz -dc "$name.txt.xz" | grep -v '^#') <(grep -v '^#' "$name.txt"); then
+    echo "part $i of $parts: the sets differ from those in $name.txt.xz" >&2
+    exit 1
+  fi
+  # The chosen certificates are the same for the same part.
+  find "$covers" -name '*.txt' | sort > "$work/all"
+  awk -v seed="$i" 'BEGIN { srand(seed) } rand() < 0.01' "$work/all" > "$work/cover"
+  awk -v seed="$((i + 1000000))" 'BEGIN { srand(seed) } rand() < 0.00001' \
+    "$work/all" > "$work/full"
+  for chosen in cover full; do
+    [ -s "$work/$chosen" ] || head -n 1 "$work/all" > "$work/$chosen" || true
+  done
+  rm -f "$work/failed"
+  # One check: tilvane on the certificate with the given budget; prints the
+  # certificate and tilvane's answer to standard output when it fails.
+  check='
+    answer=$("$0" "$2" --max-nodes "$1" 2>&1) && status=0 || status=$?
+    case "$1:$status:$answer" in
+      1:1:"FAIL: irreducibility undecided after 1 search nodes; no PASS") ;;
+      1:1:"FAIL: irreducibility search exhausted the global budget of 1 nodes") ;;
+      *:0:PASS:*) ;;
+      *) echo "certificate $2 fails: $answer"; exit 1 ;;
+    esac'
+  for chosen in cover full; do
+    [ "$chosen" = cover ] && nodes=1 || nodes=$budget
+    xargs -r -a "$work/$chosen" -n 1 -P "$jobs" bash -c "$check" "$tilvane" "$nodes" \
+      >> "$work/failed" || true
+  done
+  if [ -s "$work/failed" ]; then
+    echo "part $i of $parts: $(cat "$work/failed")" >&2
+    exit 1
+  fi
+  kept="$work/kept"
+  rm -rf "$kept" && mkdir "$kept"
+  sort -u "$work/cover" "$work/full" | xargs -r cp -t "$kept"
+  all=$(wc -l < "$work/all")
+  grep -v '^certificates checked: ' "$name.summary" > "$work/summary" || true
+  {
+    echo "certificates checked: $(wc -l < "$work/cover") of $all for the cover (budget 1), all pass"
+    echo "certificates checked: $(wc -l < "$work/full") of $all in full (node-exact, budget $budget), all pass"
+  } >> "$work/summary"
+  mv "$work/summary" "$name.summary"
+  tar -C "$kept" -cf - . | xz -9 > "$name.certificates.tar.xz"
+  xz -9 -f "$name.txt"
+  rm -rf "$covers"
+}
+
+# The check of the part decided last, if one runs; fails when it failed.
+checking=""
+finish_check() {
+  [ -z "$checking" ] && return 0
+  local status=0
+  wait "$checking" || status=$?
+  checking=""
+  return "$status"
+}
+
 for ((i = 1; i <= parts; i++)); do
   name="$dir/part-$i-of-$parts"
   [ -e "$name.txt.xz" ] && [ -e "$name.certificates.tar.xz" ] && continue
@@ -57,59 +125,16 @@ for ((i = 1; i <= parts; i++)); do
       --checkpoint "$name.checkpoint" > "$name.summary.new" || status=$?
     if [ "$status" != 0 ]; then
       echo "part $i of $parts ended with status $status" >&2
+      finish_check || exit 1
       exit "$status"
     fi
     mv "$name.summary.new" "$name.summary"
   fi
-  # The sets, not the header: that holds the time and the node count of
-  # the run that wrote it.
-  if [ -e "$name.txt.xz" ] &&
-    ! cmp -s <(xz -dc "$name.txt.xz" | grep -v '^#') <(grep -v '^#' "$name.txt"); then
-    echo "part $i of $parts: the sets differ from those in $name.txt.xz" >&2
-    exit 1
-  fi
-  # The chosen certificates are the same for the same part.
-  find "$covers" -name '*.txt' | sort > "$scratch/all"
-  awk -v seed="$i" 'BEGIN { srand(seed) } rand() < 0.01' "$scratch/all" > "$scratch/cover"
-  awk -v seed="$((i + 1000000))" 'BEGIN { srand(seed) } rand() < 0.0001' \
-    "$scratch/all" > "$scratch/full"
-  for chosen in cover full; do
-    [ -s "$scratch/$chosen" ] || head -n 1 "$scratch/all" > "$scratch/$chosen" || true
-  done
-  rm -f "$scratch/failed"
-  # One check: tilvane on the certificate with the given budget; prints the
-  # certificate and tilvane's answer to standard output when it fails.
-  check='
-    answer=$("$0" "$2" --max-nodes "$1" 2>&1) && status=0 || status=$?
-    case "$1:$status:$answer" in
-      1:1:"FAIL: irreducibility undecided after 1 search nodes; no PASS") ;;
-      1:1:"FAIL: irreducibility search exhausted the global budget of 1 nodes") ;;
-      *:0:PASS:*) ;;
-      *) echo "certificate $2 fails: $answer"; exit 1 ;;
-    esac'
-  for chosen in cover full; do
-    [ "$chosen" = cover ] && nodes=1 || nodes=$budget
-    xargs -r -a "$scratch/$chosen" -n 1 -P "$jobs" bash -c "$check" "$tilvane" "$nodes" \
-      >> "$scratch/failed" || true
-  done
-  if [ -s "$scratch/failed" ]; then
-    echo "part $i of $parts: $(cat "$scratch/failed")" >&2
-    exit 1
-  fi
-  kept="$scratch/kept"
-  rm -rf "$kept" && mkdir "$kept"
-  sort -u "$scratch/cover" "$scratch/full" | xargs -r cp -t "$kept"
-  all=$(wc -l < "$scratch/all")
-  grep -v '^certificates checked: ' "$name.summary" > "$scratch/summary" || true
-  {
-    echo "certificates checked: $(wc -l < "$scratch/cover") of $all for the cover (budget 1), all pass"
-    echo "certificates checked: $(wc -l < "$scratch/full") of $all in full (node-exact, budget $budget), all pass"
-  } >> "$scratch/summary"
-  mv "$scratch/summary" "$name.summary"
-  tar -C "$kept" -cf - . | xz -9 > "$name.certificates.tar.xz"
-  xz -9 -f "$name.txt"
-  rm -rf "$covers"
+  finish_check || exit 1
+  check_part "$i" &
+  checking=$!
 done
+finish_check || exit 1
 
 lists=()
 for ((i = 1; i <= parts; i++)); do
