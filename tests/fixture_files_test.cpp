@@ -101,6 +101,20 @@ const std::vector<FixtureFigures>& all_figures() {
        {353, 180},
        8,
        1},
+      {13,
+       2268482,
+       "0fae5df59abf792a7e362de085d8c81236ef9ae3c12098957542968b45d8d5d4",
+       {"2 3 4 5 6 8 9 10 15 16 18 20 720", "2 3 4 5 6 8 9 10 15 16 18 30 720",
+        "2 3 4 5 6 8 9 10 15 16 18 40 720"},
+       {"3 4 6 8 12 16 18 24 27 36 48 54 108", "3 4 6 8 12 16 18 24 32 36 48 72 96",
+        "3 4 6 9 12 16 18 24 27 36 48 54 108"},
+       36,
+       "2 3 5 8 9 10 12 15 18 20 24 30 36",
+       3072,
+       1013,
+       {91, 45},
+       60,
+       2},
   };
   return figures;
 }
@@ -232,7 +246,7 @@ TEST_P(FixtureFile, HasItsSizeDigestFormatRowsAndExtrema) {
   EXPECT_EQ(aggregate->max_reciprocal_sum, f.max_reciprocal_sum);
 }
 
-// Test names k8 to k12.
+// Test names k8 to k13.
 std::string fixture_test_name(const ::testing::TestParamInfo<FixtureFigures>& param_info) {
   std::string name = std::to_string(param_info.param.k);
   name.insert(name.begin(), 'k');
