@@ -25,6 +25,11 @@ std::uint64_t search_budget(std::uint64_t max_nodes) {
   return max_nodes == 0 ? std::numeric_limits<std::uint64_t>::max() : max_nodes;
 }
 
+// A stop request has been made to the decision searches.
+bool stop_requested(const DecisionOptions& options) {
+  return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 Status confirm_cover(std::span<const std::uint64_t> moduli,
@@ -57,7 +62,8 @@ std::string_view search_kind_name(SearchKind kind) {
 std::string describe_plan(const ExplorationPlan& plan) {
   return cat(describe_space(plan.space), ", ", search_kind_name(plan.search), " search, ",
              plan.max_nodes == 0 ? std::string("no budget")
-                                 : cat("at most ", plan.max_nodes, " nodes per search"),
+                                 : cat("at most ", plan.max_nodes,
+                                       plan.max_nodes == 1 ? " node" : " nodes", " per search"),
              ", ",
              plan.sample > 1 ? cat("every ", ordinal(plan.sample), " candidate")
                              : std::string("every candidate"),
@@ -131,7 +137,10 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
         outcome.kind = CandidateKind::Reducible;
         return outcome;
       case Verdict::Undecided:
-        outcome.kind = CandidateKind::Undecided;
+        // Out of budget, or ended by a stop request: only the first is an
+        // answer.
+        outcome.kind =
+            stop_requested(shared_->options) ? CandidateKind::Abandoned : CandidateKind::Undecided;
         return outcome;
       case Verdict::Irreducible:
         break;
@@ -169,6 +178,9 @@ Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcom
   const std::uint64_t offset = position - tally_.decided;
   if (offset >= waiting_.size()) waiting_.resize(offset + 1);
   if (waiting_[offset]) return fail(cat("outcome for candidate ", position, " arrived twice"));
+  if (outcome.kind == CandidateKind::Abandoned) {
+    return fail(cat("outcome for candidate ", position, " was abandoned, not decided"));
+  }
   if (outcome.kind != CandidateKind::Irreducible && !outcome.residues.empty()) {
     return fail(
         cat("outcome for candidate ", position, " has ", outcome.residues.size(), " residues"));
@@ -203,6 +215,7 @@ Status ExplorationLedger::record(std::uint64_t position, CandidateOutcome outcom
         break;
       case CandidateKind::NotCovering:
       case CandidateKind::Reducible:
+      case CandidateKind::Abandoned:
         break;
     }
     if (next.kind != CandidateKind::Dropped) ++tally_.searched;

@@ -55,6 +55,8 @@ enum class CandidateKind : std::uint8_t {
   Reducible,    // covers, and so does some one-modulus deletion
   Irreducible,  // covers, and no one-modulus deletion does
   Undecided,    // a search ran out of its budget
+  Abandoned,    // a stop request ended its search: it is not decided, and is
+                // never recorded, so a resumed run decides it again
 };
 
 // The outcome of one candidate. residues: a covering choice, in the order of

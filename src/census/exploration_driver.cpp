@@ -50,6 +50,12 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
     const double start = thread_cpu_seconds();
     auto outcome = decider.decide(candidate);
     const double took = thread_cpu_seconds() - start;
+    // A search ended by a stop request leaves its candidate open: the tally
+    // stops short of it, so a resumed run decides it again.
+    if (outcome && outcome->kind == CandidateKind::Abandoned) {
+      halt.store(true, std::memory_order_relaxed);
+      return;
+    }
     std::lock_guard guard(lock);
     if (hooks.durations != nullptr) (*hooks.durations)[position] = took;
     Status recorded = outcome ? ledger.record(position, std::move(*outcome))
@@ -89,7 +95,8 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
     }
   };
 
-  pool.for_each_index(open, task, kPollInterval, while_waiting);
+  // A halt ends the job at once, however much of the list is left.
+  pool.for_each_index(open, task, kPollInterval, while_waiting, &halt);
   if (failure) return std::move(*failure);
   if (hooks.progress != nullptr) {
     hooks.progress->found(ledger.tally().found.size());

@@ -25,7 +25,8 @@ struct DriveHooks {
   CensusProgress* progress = nullptr;
   // Polled a few times a second on the calling thread; once it answers true
   // no further candidate is started, and the drive ends when the running
-  // ones are done.
+  // ones are done, or abandoned (a decider whose searches poll a stop flag
+  // answers CandidateKind::Abandoned, which is not recorded).
   std::function<bool()> stop_requested;
   // Called on the calling thread with the tally at most every interval while
   // the workers run; a failure ends the drive with that error.

@@ -91,12 +91,14 @@ void WorkerPool::for_each_index(std::size_t count, const std::function<void(std:
 // again.
 void WorkerPool::for_each_index(std::size_t count, const std::function<void(std::size_t)>& task,
                                 std::chrono::milliseconds interval,
-                                const std::function<void()>& while_waiting) {
+                                const std::function<void()>& while_waiting,
+                                const std::atomic<bool>* halt) {
   if (count == 0) return;
   std::lock_guard order(job_order_);
   Job job;
   job.count = count;
   job.task = &task;
+  job.halt = halt;
   std::unique_lock lock(mutex_);
   job_ = &job;
   busy_ = threads_.size();
@@ -146,7 +148,10 @@ void WorkerPool::run_chunks(Job& job) const {
     const std::size_t begin = job.cursor.fetch_add(chunk, std::memory_order_relaxed);
     if (begin >= job.count) return;
     const std::size_t end = std::min(job.count, begin + chunk);
-    for (std::size_t i = begin; i < end; ++i) (*job.task)(i);
+    for (std::size_t i = begin; i < end; ++i) {
+      if (job.halt != nullptr && job.halt->load(std::memory_order_relaxed)) return;
+      (*job.task)(i);
+    }
   }
 }
 

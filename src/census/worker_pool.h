@@ -55,16 +55,21 @@ class WorkerPool {
   void for_each_index(std::size_t count, const std::function<void(std::size_t)>& task);
   // The same, and while the calls run the calling thread, which would only
   // wait, calls while_waiting about once every interval (not at all when the
-  // job ends sooner). The workers never wait for while_waiting.
+  // job ends sooner). The workers never wait for while_waiting. Once halt
+  // (when given) reads true, no further index is handed out and the job
+  // ends as soon as the calls running return, however many indices are
+  // left.
   void for_each_index(std::size_t count, const std::function<void(std::size_t)>& task,
                       std::chrono::milliseconds interval,
-                      const std::function<void()>& while_waiting);
+                      const std::function<void()>& while_waiting,
+                      const std::atomic<bool>* halt = nullptr);
 
  private:
   struct Job {
     std::size_t count = 0;
     const std::function<void(std::size_t)>* task = nullptr;
     std::atomic<std::size_t> cursor{0};
+    const std::atomic<bool>* halt = nullptr;
   };
 
   WorkerPool() = default;

@@ -26,8 +26,11 @@ struct ClusterJob {
   std::chrono::milliseconds rank_timeout{120000};
   // The most candidates a chunk holds per worker thread of its rank.
   std::uint64_t chunk_limit = 64;
-  // True once this process was asked to stop (SIGINT, SIGTERM).
+  // True once this process was asked to stop (SIGINT, SIGTERM, SIGHUP).
   std::function<bool()> stop_requested;
+  // Makes this process's running searches end at once (when the job stops
+  // because another rank was asked to).
+  std::function<void()> abandon_searches;
 };
 
 class ClusterRole {

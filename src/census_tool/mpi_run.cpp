@@ -18,6 +18,7 @@
 #include "census_tool/coordinator.h"
 #include "census_tool/message_link.h"
 #include "census_tool/rank_worker.h"
+#include "census_tool/stop_request.h"
 #include "cli/checked_output.h"
 
 namespace tilvane {
@@ -203,7 +204,8 @@ Result<DriveEnd> MpiRole::drive(WorkerPool& pool, const Decider& decider, const 
       std::make_unique<Coordinator>(CoordinatorSettings{job.plan, static_cast<std::size_t>(size_),
                                                         job.rank_timeout, job.chunk_limit},
                                     ledger, hooks.durations, Coordinator::Clock::now());
-  const RankWorkerSettings local{job.plan, heartbeat_of(job.rank_timeout), {}};
+  const RankWorkerSettings local{
+      job.plan, heartbeat_of(job.rank_timeout), {}, job.abandon_searches};
   try {
     local_ = std::thread([this, &pool, &decider, &work, local] {
       local_result_ = run_rank_worker(hub_->rank_link(0), pool, decider, work, local);
@@ -235,7 +237,8 @@ Result<int> MpiRole::compute(WorkerPool& pool, const Decider& decider, const Wor
     return kExitFailure;
   }
   phase_ = Phase::Running;
-  const RankWorkerSettings settings{job.plan, heartbeat_of(job.rank_timeout), job.stop_requested};
+  const RankWorkerSettings settings{job.plan, heartbeat_of(job.rank_timeout), job.stop_requested,
+                                    job.abandon_searches};
   auto status = run_rank_worker(link_, pool, decider, work, settings);
   if (status) phase_ = Phase::Settled;
   return status;
@@ -279,6 +282,8 @@ Result<int> MpiRole::conclude(Result<int> run) {
 
 int census_tool_mpi_main(int argc, char** argv) {
   if (!started_by_launcher()) return census_tool_main(argc, argv);
+  // A stop while MPI starts (which takes seconds) is kept for the run.
+  install_stop_handlers();
   int provided = 0;
   if (MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided) != MPI_SUCCESS) {
     (void)write_all(STDERR_FILENO, "tilvane-census: cannot join the MPI job\n");

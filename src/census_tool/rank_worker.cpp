@@ -83,6 +83,12 @@ class Feed {
       close_locked();
       return;
     }
+    // A search ended by a stop request: the position goes back undecided,
+    // and nothing further is started.
+    if (outcome->kind == CandidateKind::Abandoned) {
+      close_locked();
+      return;
+    }
     chunk.outcomes[taken.offset] = std::move(*outcome);
     chunk.micros[taken.offset] = micros;
     if (finished_locked(chunk)) tell_main();
@@ -272,6 +278,7 @@ class RankLoop {
 
   void halt() {
     halted_ = true;
+    if (settings_.abandon_searches) settings_.abandon_searches();
     feed_.close();
   }
 
@@ -325,6 +332,10 @@ class RankLoop {
       if (ended_) break;
     }
     while (auto done = feed_.take_done()) {
+      // A chunk that comes back short does so because this process was
+      // asked to stop (its searches were abandoned) or the job stops; the
+      // coordinator hears of the stop before it sees the chunk.
+      if (auto watched = watch_stop(); !watched) return watched;
       if (auto sent = send(*done); !sent) return sent;
     }
     return {};

@@ -28,6 +28,9 @@ struct RankWorkerSettings {
   // Polled while deciding and while waiting; once it answers true the rank
   // tells the coordinator, which then stops the whole job.
   std::function<bool()> stop_requested;
+  // Called when the job stops (the coordinator halts it): makes the
+  // decider's running searches end at once, their candidates undecided.
+  std::function<void()> abandon_searches;
 };
 
 // Runs the rank until the coordinator ends the job and returns the exit

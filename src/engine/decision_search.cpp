@@ -1,6 +1,7 @@
 #include "engine/decision_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -60,6 +61,9 @@ struct Child {
   std::size_t j;
   std::uint64_t r;
 };
+
+// Nodes between two looks at DecisionOptions::stop.
+constexpr std::uint64_t kStopPollNodes = 1024;
 
 // One search over the active moduli of a reduced set. Each depth has its own
 // bitset of uncovered residues (and its own period, which only shrinks going
@@ -134,6 +138,15 @@ class DecisionDfs {
 
   std::uint64_t nodes() const { return nodes_; }
 
+  // The budget is spent, or the search was asked to stop: the stop flag is
+  // read every kStopPollNodes nodes (a relaxed load, so the cost is nil) and
+  // the search then ends as if out of budget.
+  bool out_of_budget() const {
+    if (nodes_ >= max_nodes_) return true;
+    return options_.stop != nullptr && nodes_ % kStopPollNodes == 0 &&
+           options_.stop->load(std::memory_order_relaxed);
+  }
+
   // The residue of active modulus j in the cover found (0 when unassigned
   // or dropped).
   std::uint64_t residue(std::size_t j) const { return state_[j] == kAssigned ? residue_[j] : 0; }
@@ -173,12 +186,12 @@ class DecisionDfs {
   SearchOutcome explore_root(std::size_t first, std::uint64_t uncovered) {
     const SymmetryPlan plan = plan_symmetry(mod_, first);
     for (const std::uint64_t r2 : plan.second_residues) {
-      if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+      if (out_of_budget()) return SearchOutcome::BudgetExceeded;
       ++nodes_;
       const std::uint64_t left2 = assign(0, plan.second, r2, uncovered);
       if (left2 == 0) return SearchOutcome::Found;
       for (std::uint64_t r3 = 0; r3 < plan.third_residues; ++r3) {
-        if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+        if (out_of_budget()) return SearchOutcome::BudgetExceeded;
         ++nodes_;
         const std::uint64_t left3 = assign(1, plan.third, r3, left2);
         if (left3 == 0) return SearchOutcome::Found;
@@ -202,7 +215,7 @@ class DecisionDfs {
   }
 
   SearchOutcome explore(std::size_t depth, std::uint64_t period, std::uint64_t uncovered) {
-    if (nodes_ >= max_nodes_) return SearchOutcome::BudgetExceeded;
+    if (out_of_budget()) return SearchOutcome::BudgetExceeded;
     ++nodes_;
     std::size_t open = 0;
     std::uint64_t capacity = 0;
@@ -257,7 +270,7 @@ class DecisionDfs {
       if (room >= left) {
         const Window w = window(child.j, child.r);
         kernels_.cut(level(depth + 1), bits, w.pattern, w.shift, word, words);
-        if (nodes_ >= max_nodes_) {
+        if (out_of_budget()) {
           s = SearchOutcome::BudgetExceeded;
         } else {
           ++nodes_;

@@ -16,6 +16,7 @@
 // Its node counts are its own and are not comparable with find_cover's.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -54,6 +55,10 @@ struct DecisionOptions {
   bool fibres = true;     // over-full fibres branch on smaller p-parts (fibre_rule.h)
   bool redundant = true;  // a cover's redundant class proves reducibility (redundant_class.h)
   bool dominance = true;  // sets known not to cover settle others (dominance_store.h)
+  // When set, a search polls the flag every thousand nodes or so and, once
+  // it reads true, ends as BudgetExceeded: a stop request from another
+  // thread or a signal handler abandons the search within milliseconds.
+  const std::atomic<bool>* stop = nullptr;
   friend bool operator==(const DecisionOptions&, const DecisionOptions&) = default;
 };
 

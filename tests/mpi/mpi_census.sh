@@ -3,7 +3,9 @@
 # for three ranks; certificates identical to a single process's; a job
 # stopped by SIGTERM to every rank resumed with two ranks; a job whose rank
 # is killed (SIGKILL) resumed without MPI; a rank that hangs named by rank 0;
-# a single-process checkpoint resumed by three ranks; ranks started for
+# a single-process checkpoint resumed by three ranks; a job on a space whose
+# searches take minutes stopped at once through mpirun and through one
+# rank; ranks started for
 # different censuses refused; a bad command line reported once.
 #
 # usage: mpi_census.sh TILVANE_CENSUS SOURCE_DIR [MPIRUN]
@@ -109,7 +111,7 @@ pids="$(rank_pids "$mpirun_pid" 0 1 2)"
 kill -TERM $pids
 finish
 [ "$status" = 75 ] || fail "stopped job exited with $status, not 75"
-grep -q "^stopped after .* checkpoint written to $out.checkpoint" "$work/term.out" ||
+grep -q "^stopped after .* checkpoint written to $out.checkpoint" "$work/term.err" ||
   fail "no stop report"
 decided="$(decided_of "$out.checkpoint")"
 [ "$decided" -gt 0 ] && [ "$decided" -lt 343875 ] || fail "checkpoint holds $decided candidates"
@@ -161,6 +163,33 @@ wait "$plain_pid" || status=$?
 [ "$status" = 75 ] || fail "stopped single process exited with $status, not 75"
 mpi -np 3 "$census" "${k11[@]}" --output "$out" > "$work/plain2.out" || fail "MPI resume"
 cmp "$fixtures/k11_expected.txt" "$out" || fail "resumed list differs from the fixture"
+
+step "on a space whose searches take minutes: a stop through mpirun (SIGUSR1) and to one rank"
+# mpirun forwards SIGUSR1 to every rank (SIGTERM and SIGINT make it end the
+# job itself and report 1); each rank abandons its searches and the job
+# reports 75 within seconds. Then one rank alone is signalled, as a rank
+# whose node is going down: the others are halted with it.
+slow_space=(--size 6 --max-lcm 1000000 --space common-multiples)
+out="$work/slow.txt"
+for how in mpirun rank; do
+  start "slow-$how" -np 2 "$census" "${slow_space[@]}" --output "$out" --threads 1
+  wait_for "$out.checkpoint.lock"
+  sleep 2
+  signalled=$(date +%s%N)
+  if [ "$how" = mpirun ]; then
+    kill -USR1 "$mpirun_pid"
+  else
+    kill -TERM "$(rank_pids "$mpirun_pid" 1)"
+  fi
+  finish
+  took=$(( ($(date +%s%N) - signalled) / 1000000 ))
+  [ "$status" = 75 ] || fail "slow space stopped through $how exited with $status, not 75"
+  [ "$took" -lt 10000 ] || fail "slow space took $took ms to stop through $how"
+  grep -q "^stopped after .* checkpoint written to $out.checkpoint" "$work/slow-$how.err" ||
+    fail "no stop report through $how"
+  echo "    stopped through $how in $took ms"
+done
+[ ! -e "$out.checkpoint.lock" ] || fail "lock left after the stops"
 
 step "ranks started for different censuses are refused"
 status=0
