@@ -1,6 +1,8 @@
 #include "census_tool/options.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "base/quoted.h"
 #include "base/text_format.h"
@@ -202,6 +204,10 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
   bool lcm_seen = false;
   // Options other than --output and --json, which a merge does not take.
   std::string_view run_option;
+  // Each option at most once: a repeated one is more likely a slip (an
+  // edited command line, a script that adds its own) than a wish for the
+  // last value. --every and its older name --sample count as one.
+  std::vector<Key> seen;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (!is_valid_utf8(arg)) return fail(cat("argument ", i + 1, " is not valid UTF-8"));
@@ -214,6 +220,7 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
       return o;
     }
     if (arg == "--json") {
+      if (o.json) return fail("option --json given twice");
       o.json = true;
       continue;
     }
@@ -239,6 +246,10 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
       if (candidate.name == name) option = &candidate;
     }
     if (option == nullptr) return fail(cat("unknown option ", quoted(arg)));
+    if (std::find(seen.begin(), seen.end(), option->key) != seen.end()) {
+      return fail(cat("option ", name, " given twice"));
+    }
+    seen.push_back(option->key);
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);

@@ -15,6 +15,10 @@
 
 namespace tilvane {
 
+// --checkpoint none: the run keeps no checkpoint (a file of that name is
+// given as ./none).
+inline constexpr std::string_view kNoCheckpoint = "none";
+
 struct CensusOptions {
   enum class Action { Explore, Estimate, Merge, Help, Version };
   Action action = Action::Explore;
@@ -22,8 +26,10 @@ struct CensusOptions {
   bool sample_given = false;
   std::uint64_t sample_time_s = 0;  // --estimate: sample for this long (0: a fixed sample)
   std::string output;               // empty: none
-  std::string checkpoint;           // empty: OUTPUT.checkpoint when there is an output, else none
-  std::string covers;               // empty: none
+  // empty: OUTPUT.checkpoint when there is an output, else a name in the
+  // current folder; kNoCheckpoint: none (a stopped run starts over)
+  std::string checkpoint;
+  std::string covers;  // empty: none
   bool json = false;
   std::size_t threads = 0;                   // 0: one per available CPU
   std::uint64_t checkpoint_interval_s = 60;  // seconds between checkpoints
