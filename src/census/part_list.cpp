@@ -8,6 +8,7 @@
 #include "base/text_format.h"
 #include "base/text_scan.h"
 #include "census/plan_lines.h"
+#include "census/sample_list.h"
 #include "census/work_list.h"
 
 namespace tilvane {
@@ -23,6 +24,12 @@ std::string words_of(std::span<const std::uint64_t> numbers) {
 
 std::string describe_part(const ExplorationPlan& plan) {
   return cat("part ", plan.part, " of ", plan.parts);
+}
+
+// The files two parts came from, for a message that names both.
+std::string files_of(const PartList& a, const PartList& b) {
+  if (a.source.empty() || b.source.empty()) return "";
+  return cat(" (", a.source, " and ", b.source, ")");
 }
 
 }  // namespace
@@ -45,6 +52,11 @@ std::string render_part_list(const PartList& list) {
 }
 
 Result<PartList> parse_part_list(std::string_view text) {
+  if (text.starts_with(kSampleListStart)) {
+    return fail(
+        "not a part list: it is the list of a sample (--every), which no merge makes "
+        "whole");
+  }
   if (!text.starts_with("# tilvane-census part ")) {
     return fail("not a part list: it does not start with \"# tilvane-census part\"");
   }
@@ -122,10 +134,10 @@ Result<PartList> merge_part_lists(std::span<PartList> parts) {
       return fail(cat(describe_part(p.plan), " belongs to another run than ",
                       describe_part(first.plan), ": ", describe_plan(p.plan), ", version ",
                       p.program_version, ", against ", describe_plan(first.plan), ", version ",
-                      first.program_version));
+                      first.program_version, files_of(p, first)));
     }
     if (i > 0 && parts[i - 1].plan.part == p.plan.part) {
-      return fail(cat(describe_part(p.plan), " is given twice"));
+      return fail(cat(describe_part(p.plan), " is given twice", files_of(parts[i - 1], p)));
     }
   }
   std::uint64_t expected = 1;

@@ -20,6 +20,7 @@ struct PartList {
   std::uint64_t whole_count = 0;  // the positions of the whole work list
   ExplorationTally tally;         // found sets without their residues
   std::uint64_t elapsed_ms = 0;   // wall time of the part's runs
+  std::string source;             // the file it was read from, for messages (or empty)
 };
 
 // The text of a part's list; the tally must be complete for the part.

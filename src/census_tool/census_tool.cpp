@@ -17,14 +17,17 @@
 #include "census/checkpoint.h"
 #include "census/exploration_driver.h"
 #include "census/part_list.h"
+#include "census/sample_list.h"
 #include "census/space.h"
 #include "census/work_list.h"
 #include "census/worker_pool.h"
 #include "census_tool/estimate.h"
+#include "census_tool/stop_request.h"
 #include "cli/checked_output.h"
 #include "cli/log_progress.h"
 #include "cli/output_paths.h"
 #include "cli/read_file.h"
+#include "cli/run_lock.h"
 #include "cli/terminal_progress.h"
 #include "engine/simd_level.h"
 
@@ -45,23 +48,6 @@ constexpr std::string_view kProgram = "tilvane-census";
 constexpr std::uint64_t kEstimateRuns = 32;
 constexpr std::uint64_t kTimedEstimateRuns = 4096;
 constexpr std::uint64_t kEstimateRunLength = 512;
-
-volatile std::sig_atomic_t stop_signal = 0;
-
-extern "C" void on_stop_signal(int signal) { stop_signal = signal; }
-
-// SIGINT and SIGTERM ask the run to stop at the next candidate boundary and
-// checkpoint. The handler stays installed: a batch system sends SIGTERM,
-// SIGCONT and SIGTERM again within milliseconds at a time limit, and the
-// second one must not kill the run before its checkpoint is written.
-void install_stop_handlers() {
-  struct sigaction action {};
-  action.sa_handler = on_stop_signal;
-  action.sa_flags = 0;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 std::string render_extremum(const std::optional<std::uint64_t>& value) {
   return value ? cat(*value) : std::string("none");
@@ -130,10 +116,13 @@ Result<Outputs> prepare_outputs(const CensusOptions& o, bool with_checkpoint) {
       }
     }
   }
-  if (with_checkpoint) {
+  if (with_checkpoint && o.checkpoint != kNoCheckpoint) {
     const std::string path = o.checkpoint.empty() ? default_checkpoint_path(o) : o.checkpoint;
     if (auto ok = file(outputs.checkpoint, "--checkpoint", path); !ok) {
-      return std::move(ok).take_error();
+      if (!o.checkpoint.empty()) return std::move(ok).take_error();
+      return fail(cat("the checkpoint: ", ok.error(),
+                      "; give --checkpoint FILE in a folder you may write, or --checkpoint none to "
+                      "run without one"));
     }
   }
   if (!o.covers.empty()) {
@@ -170,10 +159,16 @@ Result<Checkpoint> load_or_start(const std::optional<OutputFile>& file, const Ex
   auto text = read_text_file(file->target());
   if (!text) return fail(cat("cannot read checkpoint ", path, ": ", text.error()));
   auto checkpoint = parse_checkpoint(*text);
-  if (!checkpoint) return fail(cat(path, ": ", checkpoint.error()));
+  if (!checkpoint) {
+    return fail(cat(path, ": ", checkpoint.error(),
+                    "; it cannot be resumed: remove it to start the run over, or give another "
+                    "--checkpoint FILE (or --checkpoint none)"));
+  }
   if (auto matches = check_checkpoint_matches(*checkpoint, TILVANE_VERSION, plan, work_count);
       !matches) {
-    return fail(cat(path, ": ", matches.error()));
+    return fail(cat(path, ": ", matches.error(),
+                    "; resume it with the command that wrote it, or give this run another "
+                    "--checkpoint FILE (or --checkpoint none)"));
   }
   return checkpoint;
 }
@@ -194,7 +189,10 @@ Status write_outputs(const Outputs& outputs, const std::string& list, const Expl
   if (outputs.list) {
     if (auto w = outputs.list->write(list); !w) return w;
   } else if (!(out << list).flush()) {
-    return fail("cannot write the list to standard output");
+    const auto* checked = dynamic_cast<const CheckedOutputBuffer*>(out.rdbuf());
+    const int error_number = checked != nullptr ? checked->error_number() : 0;
+    return fail(cat("cannot write the list to standard output",
+                    error_number != 0 ? cat(": ", os_error_description(error_number)) : ""));
   }
   if (outputs.undecided) {
     if (tally.undecided.empty()) {
@@ -227,10 +225,19 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   const bool computes_only = cluster != nullptr && !cluster->coordinates();
   const bool estimate = o.action == CensusOptions::Action::Estimate;
   Outputs outputs;
+  std::optional<RunLock> lock;
   if (!computes_only) {
     auto prepared = prepare_outputs(o, !estimate);
     if (!prepared) return std::move(prepared).take_error();
     outputs = std::move(*prepared);
+    // One run at a time writes a checkpoint (or, without one, an output).
+    const std::optional<OutputFile>& locked =
+        outputs.checkpoint ? outputs.checkpoint : outputs.list;
+    if (locked) {
+      auto taken = RunLock::take(locked->target());
+      if (!taken) return std::move(taken).take_error();
+      lock = std::move(*taken);
+    }
   }
   // The summary and messages go to standard error when the list goes to
   // standard output.
@@ -253,7 +260,7 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
                      : std::move(*streamed);
   const WorkList& work = *owned;
   const ClusterJob job{effective, std::chrono::seconds(o.rank_timeout_s), o.chunk_limit,
-                       [] { return stop_signal != 0; }};
+                       [] { return stop_requested(); }, [] { request_stop(); }};
   auto start = load_or_start(outputs.checkpoint, effective, work.count());
   if (!start) return std::move(start).take_error();
   if (start->tally.decided != 0) {
@@ -264,9 +271,12 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
 
   auto pool = WorkerPool::start(o.threads != 0 ? o.threads : available_cpu_count());
   if (!pool) return std::move(pool).take_error();
-  const Decider decider(effective, o.decision);
+  // A stop abandons the searches under way: their candidates stay open in
+  // the checkpoint and are decided again on resume.
+  DecisionOptions decision = o.decision;
+  decision.stop = stop_flag();
+  const Decider decider(effective, decision);
   if (computes_only) {
-    install_stop_handlers();
     return cluster->compute(**pool, decider, work, job);
   }
   ExplorationLedger ledger(work, start->tally);
@@ -283,18 +293,20 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   hooks.progress = &progress;
   const auto sample_deadline = started + std::chrono::seconds(o.sample_time_s);
   hooks.stop_requested = [&] {
-    return stop_signal != 0 || (o.sample_time_s != 0 && Clock::now() >= sample_deadline);
+    return stop_requested() || (o.sample_time_s != 0 && Clock::now() >= sample_deadline);
   };
   hooks.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
   if (estimate) {
     seconds.assign(static_cast<std::size_t>(work.count()), 0.0);
     hooks.durations = &seconds;
-  } else {
+  } else if (outputs.checkpoint) {
     hooks.save_checkpoint = [&](const ExplorationTally& tally) {
       return save_checkpoint(*outputs.checkpoint, *start, tally, elapsed_ms());
     };
   }
-  install_stop_handlers();
+  set_stop_notice(estimate             ? "stopping\n"
+                  : outputs.checkpoint ? "stopping: writing the checkpoint\n"
+                                       : "stopping\n");
   ProgressStage stage(progress, cat("k=", plan.space.k), work.count(), ledger.next());
   auto end = cluster != nullptr ? cluster->drive(**pool, decider, work, ledger, hooks, job)
                                 : drive_exploration(**pool, decider, work, ledger, hooks);
@@ -305,21 +317,28 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   const std::size_t workers =
       cluster != nullptr ? static_cast<std::size_t>(cluster->workers()) : (*pool)->worker_count();
   const std::size_t ranks = cluster != nullptr ? static_cast<std::size_t>(cluster->ranks()) : 1;
-  if (*end == DriveEnd::Stopped && !(estimate && stop_signal == 0)) {
+  if (*end == DriveEnd::Stopped && !(estimate && !stop_requested())) {
     // Stopped by a signal; an estimate whose sampling time is up goes on
     // with what was decided.
+    // The line goes to standard error, which a batch log keeps, whatever
+    // becomes of standard output.
     if (estimate) {
-      summary << cat("stopped after ", ledger.next(), " of ", work.count(),
-                     " sampled candidates; nothing is estimated\n");
+      log << cat("stopped after ", ledger.next(), " of ", work.count(),
+                 " sampled candidates; nothing is estimated\n");
+      return kExitStopped;
+    }
+    if (!outputs.checkpoint) {
+      log << cat("stopped after ", ledger.next(), " of ", work.count(),
+                 " candidates; no checkpoint (--checkpoint none), so a new run starts over\n");
       return kExitStopped;
     }
     if (auto saved = save_checkpoint(*outputs.checkpoint, *start, ledger.tally(), elapsed_ms());
         !saved) {
       return std::move(saved).take_error();
     }
-    summary << cat("stopped after ", ledger.next(), " of ", work.count(),
-                   " candidates; checkpoint written to ", outputs.checkpoint->given(),
-                   "; run the same command again to resume\n");
+    log << cat("stopped after ", ledger.next(), " of ", work.count(),
+               " candidates; checkpoint written to ", outputs.checkpoint->given(),
+               "; run the same command again to resume\n");
     return kExitStopped;
   }
   if (estimate) {
@@ -350,9 +369,11 @@ Result<int> explore(const CensusOptions& o, std::ostream& out, std::ostream& log
   if (!extrema) return std::move(extrema).take_error();
   RunFacts facts{space_candidates, whole_work, 0, elapsed_ms(), workers, ranks, simd, {}};
   const bool part = plan.parts > 1;
+  // A part's list and a sample's carry headers that say what they are.
   const std::string list =
-      part ? render_part_list({TILVANE_VERSION, effective, whole_work, tally, facts.elapsed_ms})
-           : render_found_sets(tally.found);
+      part ? render_part_list({TILVANE_VERSION, effective, whole_work, tally, facts.elapsed_ms, {}})
+      : plan.sample > 1 ? render_sample_list(TILVANE_VERSION, effective, space_candidates, tally)
+                        : render_found_sets(tally.found);
   if (auto written = write_outputs(outputs, list, tally, out, facts.undecided_file); !written) {
     return std::move(written).take_error();
   }
@@ -372,6 +393,7 @@ Result<int> merge(const CensusOptions& o, std::ostream& out, std::ostream& log) 
     if (!text) return fail(cat("cannot read part list ", path, ": ", text.error()));
     auto part = parse_part_list(*text);
     if (!part) return fail(cat(path, ": ", part.error()));
+    part->source = path;
     parts.push_back(std::move(*part));
   }
   auto whole = merge_part_lists(parts);
@@ -400,7 +422,8 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   std::string text = cat("space: ", describe_space(plan.space), "\n");
   text += cat("search: ", search_kind_name(plan.search),
               plan.max_nodes == 0 ? std::string(", no budget")
-                                  : cat(", at most ", plan.max_nodes, " nodes per search"),
+                                  : cat(", at most ", plan.max_nodes,
+                                        plan.max_nodes == 1 ? " node" : " nodes", " per search"),
               "\n");
   text += plan.sample > 1 ? cat("candidates: ", tally.decided, " (every ", ordinal(plan.sample),
                                 " of ", facts.space_candidates, ")\n")
@@ -415,7 +438,9 @@ std::string render_summary(const ExplorationPlan& plan, const ExplorationTally& 
   text += cat("irreducible covering sets: ", tally.found.size(), "\n");
   text += cat("least largest modulus: ", render_extremum(extrema.min_largest_modulus), "\n");
   text += cat("greatest largest modulus: ", render_extremum(extrema.max_largest_modulus), "\n");
-  text += cat("greatest reciprocal sum: ", render_ratio(extrema.max_reciprocal_sum), "\n");
+  text += cat("greatest reciprocal sum: ",
+              tally.found.empty() ? std::string("none") : render_ratio(extrema.max_reciprocal_sum),
+              "\n");
   if (plan.search == SearchKind::Exact) text += cat("nodes: ", tally.nodes, "\n");
   text += cat("undecided: ", tally.undecided.size(), "\n");
   for (const ModuliSet& set : tally.undecided) text += cat("  ", render_set(set), "\n");
@@ -479,6 +504,7 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
 }
 
 int census_tool_main(int argc, char** argv, ClusterRole* cluster) {
+  install_stop_handlers();
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const bool silent = cluster != nullptr && !cluster->coordinates();

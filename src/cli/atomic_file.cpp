@@ -1,6 +1,7 @@
 #include "cli/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,12 +25,24 @@ std::string temporary_name(std::string_view path) {
   return cat(path, ".partial-", static_cast<long>(::getpid()));
 }
 
+// Gives the new file at fd the mode of the file it replaces, and its owner
+// and group as far as this user may set them (the group alone when the
+// owner cannot be kept; neither for an ordinary user replacing another's
+// file, which the checks before the run refuse unless the folder allows it).
+void keep_attributes(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  (void)::fchmod(fd, old.st_mode & 07777);
+}
+
 // Writes text to a new file at path, flushed to the disk when durable;
-// messages name shown.
+// messages name shown. The file is created as other tools create theirs
+// (0666 less the umask), or like old when it replaces a file.
 Status write_new_file(const std::string& path, std::string_view text, bool durable,
-                      std::string_view shown) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                      std::string_view shown, const struct stat* old = nullptr) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return write_error(shown, errno);
+  if (old != nullptr) keep_attributes(fd, *old);
   int error_number = write_all(fd, text);
   if (error_number == 0 && durable && ::fsync(fd) != 0) error_number = errno;
   if (::close(fd) != 0 && error_number == 0) error_number = errno;
@@ -45,7 +58,12 @@ Status write_new_file(const std::string& path, std::string_view text, bool durab
 Status write_file_atomically(std::string_view path, std::string_view text, std::string_view shown) {
   if (shown.empty()) shown = path;
   const std::string temporary = temporary_name(path);
-  if (auto written = write_new_file(temporary, text, true, shown); !written) return written;
+  struct stat old {};
+  const bool replaces = ::stat(std::string(path).c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  if (auto written = write_new_file(temporary, text, true, shown, replaces ? &old : nullptr);
+      !written) {
+    return written;
+  }
   if (::rename(temporary.c_str(), std::string(path).c_str()) != 0) {
     const int error_number = errno;
     ::unlink(temporary.c_str());

@@ -12,7 +12,8 @@
 
 namespace tilvane {
 
-// Replaces the file at path with text. Fails with "cannot write {quoted
+// Replaces the file at path with text; the new file keeps the old one's
+// mode, and its owner and group where this user may set them. Fails with "cannot write {quoted
 // shown}: {system's description}" (shown: path when empty) and leaves no
 // temporary file behind.
 Status write_file_atomically(std::string_view path, std::string_view text,

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "base/os_error.h"
@@ -85,22 +86,25 @@ bool is_certificate_name(std::string_view name) {
   return true;
 }
 
-// True for a folder that holds the mark and nothing but regular files with
-// the names this program writes.
-bool written_by_us(const fs::path& folder) {
+// Why a folder is not one this program wrote: it lacks the mark, or holds
+// something it does not write (named in quoted form); nothing when it is
+// one (the mark, and nothing but regular files of the names it writes).
+std::optional<std::string> not_ours(const fs::path& folder) {
   std::error_code ec;
   bool marked = false;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (it->symlink_status(ec).type() != fs::file_type::regular) return false;
-    if (name == kMarkName) {
+    const bool regular = it->symlink_status(ec).type() == fs::file_type::regular;
+    if (regular && name == kMarkName) {
       std::error_code size_ec;
       marked = fs::file_size(it->path(), size_ec) == kMarkText.size();
-    } else if (!is_certificate_name(name)) {
-      return false;
+    } else if (!regular || !is_certificate_name(name)) {
+      return cat("holds ", tilvane::quoted(name), ", which tilvane-census did not write");
     }
   }
-  return !ec && marked;
+  if (ec) return cat("cannot be read: ", os_error_description(ec.value()));
+  if (!marked) return cat("is a folder without the mark ", kMarkName, " of tilvane-census");
+  return std::nullopt;
 }
 
 }  // namespace
@@ -128,6 +132,20 @@ Result<OutputFile> OutputFile::prepare(std::string_view option, std::string give
       }
     }
   }
+  if (type == fs::file_type::regular) {
+    // Replacing the file by renaming a new one over it would succeed in a
+    // folder this user may write even where the file itself is not theirs
+    // to change; a careful tool refuses what the user could not overwrite.
+    if (::access(target->c_str(), W_OK) != 0) return cannot_write(given, errno);
+    // A file with other names (hard links) would be parted from them: they
+    // would keep the old content while this name got the new.
+    if (::stat(target->c_str(), &file) == 0 && file.st_nlink > 1) {
+      return fail(cat(option, " ", tilvane::quoted(given), " has ", file.st_nlink - 1,
+                      file.st_nlink == 2 ? " other name" : " other names",
+                      " (hard links), which would keep the old content; give a file with one "
+                      "name, or a new name"));
+    }
+  }
   if (auto proved = prove_writable(given, *target, false); !proved) {
     return std::move(proved).take_error();
   }
@@ -148,9 +166,11 @@ Result<OutputFolder> OutputFolder::prepare(std::string_view option, std::string 
   std::error_code ec;
   const fs::path path = given;
   const fs::file_type type = fs::symlink_status(path, ec).type();
-  if (type == fs::file_type::directory && !written_by_us(path)) {
-    return fail(cat(option, " ", tilvane::quoted(given),
-                    " is a folder that tilvane-census did not write; give a new name"));
+  if (type == fs::file_type::directory) {
+    if (auto why = not_ours(path)) {
+      return fail(cat(option, " ", tilvane::quoted(given), " ", *why,
+                      "; it replaces only a folder that it wrote: give a new name"));
+    }
   }
   if (type != fs::file_type::not_found && type != fs::file_type::directory) {
     return fail(cat(option, " ", tilvane::quoted(given), " is ",

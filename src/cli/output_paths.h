@@ -3,8 +3,11 @@
 // or removed:
 // - a file output may be a new name, a regular file, or a symbolic link to
 //   one (the link stays; its target is replaced, atomically, in the
-//   target's own folder); anything else (a folder, a FIFO, a device) is
-//   refused;
+//   target's own folder, keeping its mode, and its owner and group where
+//   the user may set them); anything else (a folder, a FIFO, a device) is
+//   refused, and so is a file the user may not write (even in a folder they
+//   may write) and a file with more than one name (hard links), which the
+//   replacement would part from its other names;
 // - a folder output may be a new name, or a folder that this program wrote
 //   before (it holds the program's mark and nothing but what it writes);
 // - each output's folder must exist and take a new file, which is proved by
