@@ -131,7 +131,7 @@ TEST_F(CensusTool, OutputPathsAreCheckedFirstAndNothingForeignIsLost) {
     std::string error;  // a part of standard error
   };
   const std::vector<Case> cases = {
-      {{"--covers", path("thesis")}, 1, "is a folder that tilvane-census did not write"},
+      {{"--covers", path("thesis")}, 1, "holds \"thesis.tex\", which tilvane-census did not write"},
       {{"--covers", path("notes.txt")}, 1, "is a file; it must be a new name"},
       {{"--output", path("fifo")}, 1, "is a FIFO; it must be a regular file or a new name"},
       {{"--output", path("thesis")}, 1, "is a folder; it must be a regular file"},
@@ -297,7 +297,7 @@ TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
   ::kill(running.pid(), SIGTERM);
   const ProgramOutcome stopped = running.finish();
   ASSERT_EQ(stopped.status, 75) << stopped.err;
-  EXPECT_NE(stopped.out.find("checkpoint written to"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.err.find("checkpoint written to"), std::string::npos) << stopped.err;
   ASSERT_TRUE(fs::exists(path("k11.txt.checkpoint")));
   EXPECT_FALSE(fs::exists(path("k11.txt")));
 
