@@ -12,7 +12,7 @@
 #     checked with a budget of one node: tilvane verifies the displayed cover
 #     before any search, so "irreducibility undecided after 1 search nodes"
 #     (or the exhausted-budget line) means the cover holds;
-#   - a random 1 in 10000 (at least one), each checked in full: the cover and
+#   - a random 1 in 100000 (at least one), each checked in full: the cover and
 #     the irreducibility, with the node-exact search and a budget of 1e11
 #     nodes. A full check of a k = 13 set costs up to 18 s (1.2e9 nodes), so
 #     a full check of 1% of the sets would take days.
