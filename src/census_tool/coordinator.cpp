@@ -214,15 +214,18 @@ Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
     if (!received) return failed(std::move(received).take_error());
     const auto now = Clock::now();
     const bool arrived = received->has_value();
+    // Looked at before the message is handled: a chunk that comes back
+    // short because this process's searches were abandoned was sent after
+    // the stop was asked for, so the job is stopping when it is taken.
+    if (!coordinator.stopping() && hooks.stop_requested && hooks.stop_requested()) {
+      coordinator.stop(out);
+    }
     if (arrived) {
       backoff.reset();
       const Envelope& envelope = **received;
       if (auto handled = coordinator.handle(envelope.from, envelope.text, now, out); !handled) {
         return failed(std::move(handled).take_error());
       }
-    }
-    if (!coordinator.stopping() && hooks.stop_requested && hooks.stop_requested()) {
-      coordinator.stop(out);
     }
     for (Outgoing& o : out) {
       if (auto sent = link.send(o.to, std::move(o.text)); !sent) {
