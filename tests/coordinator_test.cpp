@@ -303,7 +303,7 @@ struct LocalJob {
     for (std::size_t r = 0; r < ranks; ++r) {
       threads.emplace_back([this, r, &work] {
         auto status = run_rank_worker(hub.rank_link(r), *pools[r], *deciders[r], work,
-                                      {kK8Plan, std::chrono::milliseconds(50), {}});
+                                      {kK8Plan, std::chrono::milliseconds(50), {}, {}});
         statuses[r] = status ? *status : -1;
       });
     }
