@@ -1,7 +1,7 @@
 // The rules the decision search takes from the structure of covers: the
 // orbit representatives of the affine maps, the redundant class of a cover,
-// the store of sets that do not cover, and the memo that keeps storing once
-// its budget is reached.
+// the store of sets that do not cover, the memo that keeps storing once
+// its budget is reached, and the local search that may only return covers.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,7 +12,9 @@
 #include "base/text_format.h"
 #include "engine/affine_symmetry.h"
 #include "engine/decision_memo.h"
+#include "engine/decision_search.h"
 #include "engine/dominance_store.h"
+#include "engine/local_cover_search.h"
 #include "engine/redundant_class.h"
 #include "moduli_sets.h"
 
@@ -66,6 +68,42 @@ TEST(RedundantClass, FoundOnlyWhenEveryPointIsHeldTwice) {
   for (const Case& c : cases) {
     EXPECT_EQ(redundant_class(c.moduli, c.residues, c.period), c.redundant) << render_set(c.moduli);
   }
+}
+
+// The local search on covering sets of periods 12 to 1440 and on sets that
+// do not cover (each judged by the exhaustive search): it finds the covers,
+// which pass the cover check, gives nothing for the others whatever its
+// budget, and returns the same residues for the same seed.
+TEST(LocalCoverSearch, ReturnsCoversOnlyAndTheSameForTheSameSeed) {
+  const std::vector<Moduli> sets = {
+      {2, 3, 4, 6, 12},
+      {2, 3, 4, 6, 8, 12, 24},
+      {2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 24, 30, 40, 60, 120},
+      {2, 3, 4, 5, 6, 8, 10, 12, 15, 20, 24, 30, 40, 60, 240, 360, 480, 720, 1440},
+      {2, 3, 5},                                             // coprime moduli
+      {2, 3, 4, 6, 24},                                      // 24 alone has 2^3
+      {2, 3, 4, 9, 16, 18, 24, 48, 72},                      // less 144 of a cover
+      {3, 4, 5, 6, 8, 10, 12, 15, 20, 24, 30, 40, 60, 120},  // Erdős's cover less 2
+      {0, 2},                                                // modulus 0
+  };
+  DecisionOptions exhaustive;
+  exhaustive.local_search = false;
+  std::size_t covering = 0;
+  for (const Moduli& set : sets) {
+    auto decided = decide_cover(set, UINT64_MAX, nullptr, detected_simd_level(), exhaustive);
+    const bool covers = decided.ok() && decided->outcome == SearchOutcome::Found;
+    covering += covers ? 1 : 0;
+    for (std::uint64_t seed : {std::uint64_t{1}, local_search_seed(set)}) {
+      const auto found = local_cover_search(set, 20000, seed);
+      ASSERT_EQ(found.has_value(), covers) << render_set(set) << " seed " << seed;
+      if (!found) continue;
+      EXPECT_TRUE(testing::covers(set, *found)) << render_set(set);
+      EXPECT_EQ(local_cover_search(set, 20000, seed), found) << render_set(set);
+    }
+  }
+  EXPECT_GE(covering, 4U);
+  EXPECT_GE(sets.size() - covering, 3U);
+  EXPECT_NE(local_search_seed(Moduli{2, 3, 4}), local_search_seed(Moduli{2, 3, 5}));
 }
 
 TEST(DominanceStore, ReplacementsAndExtensionsOfStoredSets) {

@@ -62,10 +62,9 @@ struct Technique {
   bool DecisionOptions::*flag;
 };
 constexpr Technique kTechniques[] = {
-    {"symmetry", &DecisionOptions::symmetry},
-    {"fibres", &DecisionOptions::fibres},
-    {"redundant", &DecisionOptions::redundant},
-    {"dominance", &DecisionOptions::dominance},
+    {"symmetry", &DecisionOptions::symmetry},         {"fibres", &DecisionOptions::fibres},
+    {"redundant", &DecisionOptions::redundant},       {"dominance", &DecisionOptions::dominance},
+    {"local-search", &DecisionOptions::local_search},
 };
 
 Status switch_off(DecisionOptions& options, std::string_view list) {
@@ -77,8 +76,9 @@ Status switch_off(DecisionOptions& options, std::string_view list) {
       if (t.name == name) found = &t;
     }
     if (found == nullptr) {
-      return fail(cat("option --without takes symmetry, fibres, redundant or dominance, not ",
-                      quoted(name)));
+      return fail(
+          cat("option --without takes symmetry, fibres, redundant, dominance or local-search, not ",
+              quoted(name)));
     }
     options.*(found->flag) = false;
     if (comma == std::string_view::npos) return {};

@@ -15,6 +15,7 @@
 #include "engine/decision_memo.h"
 #include "engine/dominance_store.h"
 #include "engine/fibre_rule.h"
+#include "engine/local_cover_search.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
 #include "engine/redundant_class.h"
@@ -789,6 +790,25 @@ Result<CoverDecision> decide_cover(std::span<const std::uint64_t> moduli, std::u
     std::uint64_t capacity = 0;
     for (std::uint64_t m : active) capacity += reduction.period / m;
     if (capacity < reduction.period) return out;
+    if (options.local_search && active.size() >= options.local_min_moduli &&
+        reduction.period >= options.local_min_period) {
+      if (auto found = local_cover_search(active, options.local_moves, local_search_seed(moduli))) {
+        std::vector<std::uint64_t> tried = residues;
+        for (std::size_t j = 0; j < active.size(); ++j) tried[active_items[j]] = (*found)[j];
+        expand_merged_residues(reduction, tried);
+        tried.resize(moduli.size());
+        // Counted only once the cover check confirms it on the set itself;
+        // otherwise the exhaustive search decides.
+        std::vector<Congruence> cover;
+        cover.reserve(moduli.size());
+        for (std::size_t i = 0; i < moduli.size(); ++i) cover.push_back({moduli[i], tried[i]});
+        if (verify_displayed_cover(cover, *period)) {
+          out.outcome = SearchOutcome::Found;
+          out.residues = std::move(tried);
+          return out;
+        }
+      }
+    }
     DecisionDfs dfs(active, reduction.period, max_nodes, memo, wide_bitset_kernels(level), options);
     out.outcome = dfs.run();
     out.nodes = dfs.nodes();
@@ -873,6 +893,10 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
   const std::vector<std::uint64_t> extensions = dominance != nullptr && lcm
                                                     ? DominanceStore::extensions_of(*lcm)
                                                     : std::vector<std::uint64_t>{};
+  // The deletions of a covering set rarely cover, so the local search,
+  // which can only find covers, would be time lost on them.
+  DecisionOptions deletion_options = options;
+  deletion_options.local_search = false;
   for (const std::size_t i : order) {
     if (!extensions.empty()) {
       const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[i]) - sorted.begin();
@@ -880,7 +904,7 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
         continue;
       }
     }
-    auto search = decide_cover(without(moduli, i), max_nodes, memo, level, options);
+    auto search = decide_cover(without(moduli, i), max_nodes, memo, level, deletion_options);
     if (!search) return std::move(search).take_error();
     out.nodes += search->nodes;
     if (search->outcome == SearchOutcome::Found) {

@@ -54,6 +54,14 @@ struct DecisionOptions {
   bool fibres = true;     // over-full fibres branch on smaller p-parts (fibre_rule.h)
   bool redundant = true;  // a cover's redundant class proves reducibility (redundant_class.h)
   bool dominance = true;  // sets known not to cover settle others (dominance_store.h)
+  // Local search for a cover before the exhaustive search (local_cover_search.h),
+  // of sets with at least local_min_moduli active moduli and a reduced period
+  // of at least local_min_period, for at most local_moves moves. Deletion
+  // searches of an irreducibility decision skip it: they rarely cover.
+  bool local_search = true;
+  std::size_t local_min_moduli = 10;
+  std::uint64_t local_min_period = 120;
+  std::uint64_t local_moves = 2000;
   friend bool operator==(const DecisionOptions&, const DecisionOptions&) = default;
 };
 
