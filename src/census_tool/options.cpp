@@ -62,8 +62,11 @@ struct Technique {
   bool DecisionOptions::*flag;
 };
 constexpr Technique kTechniques[] = {
-    {"symmetry", &DecisionOptions::symmetry},         {"fibres", &DecisionOptions::fibres},
-    {"redundant", &DecisionOptions::redundant},       {"dominance", &DecisionOptions::dominance},
+    {"symmetry", &DecisionOptions::symmetry},
+    {"fibres", &DecisionOptions::fibres},
+    {"redundant", &DecisionOptions::redundant},
+    {"dominance", &DecisionOptions::dominance},
+    // covers looked for by local search before the exhaustive search
     {"local-search", &DecisionOptions::local_search},
 };
 
