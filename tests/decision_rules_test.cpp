@@ -1,7 +1,8 @@
 // The rules the decision search takes from the structure of covers: the
 // orbit representatives of the affine maps, the redundant class of a cover,
-// the store of sets that do not cover, the memo that keeps storing once
-// its budget is reached, and the local search that may only return covers.
+// the stores of sets that do not cover and of sets that cover, the memo
+// that keeps storing once its budget is reached and compares whole keys,
+// and the local search that may only return covers.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "base/text_format.h"
 #include "engine/affine_symmetry.h"
+#include "engine/cover_store.h"
 #include "engine/decision_memo.h"
 #include "engine/decision_search.h"
 #include "engine/dominance_store.h"
@@ -106,6 +108,30 @@ TEST(LocalCoverSearch, ReturnsCoversOnlyAndTheSameForTheSameSeed) {
   EXPECT_NE(local_search_seed(Moduli{2, 3, 4}), local_search_seed(Moduli{2, 3, 5}));
 }
 
+// A set is settled when one of its one-modulus deletions is stored, and
+// only then.
+TEST(CoverStore, FindsAStoredDeletionAndNothingElse) {
+  CoverStore store;
+  EXPECT_FALSE(store.covering_deletion(Moduli{2, 3, 4, 6, 12}).has_value());
+  store.insert(Moduli{2, 3, 4, 6, 12});
+  struct Case {
+    Moduli set;
+    std::optional<std::size_t> deletion;
+  };
+  const std::vector<Case> cases = {
+      {{2, 3, 4, 5, 6, 12}, 3},  // less 5
+      {{2, 3, 4, 6, 12, 24}, 5},
+      {{1, 2, 3, 4, 6, 12}, 0},
+      {{2, 3, 4, 6, 8, 12}, 4},
+      {{2, 3, 4, 6, 12}, std::nullopt},  // the stored set itself is no deletion
+      {{2, 3, 4, 6, 24, 36}, std::nullopt},
+      {{2, 3, 4, 5, 6}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(store.covering_deletion(c.set), c.deletion) << render_set(c.set);
+  }
+}
+
 TEST(DominanceStore, ReplacementsAndExtensionsOfStoredSets) {
   DominanceStore store;
   store.insert(Moduli{2, 3, 4});
@@ -151,7 +177,7 @@ TEST(BoundedTables, KeepStoringPastTheirBudget) {
     const Moduli set = {2 + i % 1000, 3000 + i};
     store.insert(set);
     EXPECT_TRUE(store.contains(set)) << i;
-    const std::string key = "key" + std::to_string(i) + std::string(24, 'x');
+    const std::vector<std::uint64_t> key(1 + i % 7, i);
     const std::uint64_t hash = i * 0x9e3779b97f4a7c15ULL;
     memo.insert(key, hash);
     ASSERT_TRUE(memo.contains(key, hash)) << i;
@@ -159,6 +185,28 @@ TEST(BoundedTables, KeepStoringPastTheirBudget) {
   }
   EXPECT_LT(store.entries(), 20000U);
   EXPECT_LT(memo.entries(), 20000U);
+  EXPECT_EQ(memo.bytes_used(), memo.byte_budget());
+}
+
+// The memo compares whole keys: a key that shares its hash (even 0) with a
+// stored one, or is a prefix of it, is not found.
+TEST(DecisionMemo, AHitNeedsTheWholeKey) {
+  DecisionMemo memo;
+  using Key = std::vector<std::uint64_t>;
+  for (const std::uint64_t hash : {std::uint64_t{0}, std::uint64_t{1}, ~std::uint64_t{0}}) {
+    memo.insert(Key{7, 8, 9}, hash);
+    EXPECT_TRUE(memo.contains(Key{7, 8, 9}, hash));
+    EXPECT_FALSE(memo.contains(Key{7, 8, 10}, hash));
+    EXPECT_FALSE(memo.contains(Key{7, 8}, hash));
+    EXPECT_FALSE(memo.contains(Key{7, 8, 9, 0}, hash));
+  }
+  EXPECT_EQ(memo.hits(), 3U);
+  EXPECT_EQ(memo.lookups(), 12U);
+  // A budget too small for one slot per generation stores nothing.
+  DecisionMemo tiny(64);
+  tiny.insert(Key{1}, 5);
+  EXPECT_FALSE(tiny.contains(Key{1}, 5));
+  EXPECT_EQ(tiny.bytes_used(), 0U);
 }
 
 }  // namespace

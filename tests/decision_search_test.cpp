@@ -16,6 +16,7 @@
 
 #include "base/text_format.h"
 #include "census/common_multiples.h"
+#include "engine/cover_store.h"
 #include "engine/decision_memo.h"
 #include "engine/dominance_store.h"
 #include "engine/fast_search.h"
@@ -160,8 +161,8 @@ TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) 
   for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
 }
 
-// The verdicts against the census decision, with the redundant-class rule
-// and the dominance store on and off; the store is shared by four threads
+// The verdicts against the census decision, with the redundant-class rule,
+// the local search and the three stores each on and off; the store is shared by four threads
 // that take the candidates in interleaved order, so a set is often looked
 // up before or while its dominators are decided.
 TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
@@ -176,21 +177,24 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
                          : covering ? Verdict::Reducible
                                     : Verdict::NotCovering);
     }
-    std::vector<DecisionOptions> variants(5);
+    std::vector<DecisionOptions> variants(7);
     variants[1].redundant = false;
     variants[2].dominance = false;
     variants[3].local_search = false;
     variants[4] = local_search_everywhere();
+    variants[5].deletions = false;
+    variants[6].covers = false;
     for (const DecisionOptions& options : variants) {
       DecisionMemo memo;
       DominanceStore store;
+      CoverStore cover_store;
       std::vector<std::string> wrong(4);
       std::vector<std::thread> threads;
       for (std::size_t t = 0; t < wrong.size(); ++t) {
         threads.emplace_back([&, t] {
           for (std::size_t i = t; i < sets.size(); i += wrong.size()) {
-            const auto fast = decide_irreducible_fast(sets[i], kNoBudget, &memo,
-                                                      detected_simd_level(), options, &store);
+            const auto fast = decide_irreducible_fast(
+                sets[i], kNoBudget, &memo, detected_simd_level(), options, &store, &cover_store);
             const bool right =
                 fast.ok() && fast->verdict == expected[i] &&
                 (fast->verdict != Verdict::Irreducible || covers(sets[i], fast->residues));
@@ -202,6 +206,9 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
       for (const std::string& set : wrong) EXPECT_EQ(set, "") << "k = " << k;
       if (options.dominance) {
         EXPECT_GT(store.entries(), 0U);
+      }
+      if (options.covers && options.redundant) {
+        EXPECT_GT(cover_store.entries(), 0U);
       }
     }
   }

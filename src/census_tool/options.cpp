@@ -68,6 +68,8 @@ constexpr Technique kTechniques[] = {
     {"dominance", &DecisionOptions::dominance},
     // covers looked for by local search before the exhaustive search
     {"local-search", &DecisionOptions::local_search},
+    {"deletions", &DecisionOptions::deletions},
+    {"covers", &DecisionOptions::covers},
 };
 
 Status switch_off(DecisionOptions& options, std::string_view list) {
@@ -80,7 +82,8 @@ Status switch_off(DecisionOptions& options, std::string_view list) {
     }
     if (found == nullptr) {
       return fail(
-          cat("option --without takes symmetry, fibres, redundant, dominance or local-search, not ",
+          cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
+              "deletions or covers, not ",
               quoted(name)));
     }
     options.*(found->flag) = false;

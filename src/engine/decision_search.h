@@ -27,6 +27,7 @@
 
 namespace tilvane {
 
+class CoverStore;
 class DecisionMemo;
 class DominanceStore;
 
@@ -62,6 +63,12 @@ struct DecisionOptions {
   std::size_t local_min_moduli = 10;
   std::uint64_t local_min_period = 120;
   std::uint64_t local_moves = 2000;
+  // Deletions proven not to cover go into the dominance store, and a
+  // deletion it settles (stored, or with a modulus replaced by a divisor
+  // stored) is not searched.
+  bool deletions = true;
+  // Sets known to cover settle candidates that hold one (cover_store.h).
+  bool covers = true;
   friend bool operator==(const DecisionOptions&, const DecisionOptions&) = default;
 };
 
@@ -97,11 +104,15 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
                                                       std::uint64_t max_nodes,
                                                       DecisionMemo* memo = nullptr);
 // With a dominance store (and options.dominance), a set the store settles
-// is not searched, and every set proven not to cover goes into the store.
+// is not searched, and every set proven not to cover goes into the store
+// (with options.deletions, its deletions too). With a cover store (and
+// options.covers), a set with a stored deletion is reducible unsearched,
+// and the covering deletions found go into the store.
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes, DecisionMemo* memo,
                                                       SimdLevel level,
                                                       const DecisionOptions& options = {},
-                                                      DominanceStore* dominance = nullptr);
+                                                      DominanceStore* dominance = nullptr,
+                                                      CoverStore* covers = nullptr);
 
 }  // namespace tilvane
