@@ -282,7 +282,8 @@ TEST_F(HeavyCensusTool, SigtermCheckpointsAndTheRerunFinishes) {
   const std::vector<std::string> args =
       with(k11, {"--part", "2/3", "--output", path("k11.txt"), "--checkpoint-interval", "1"});
   std::vector<std::string> slow = args;
-  slow.insert(slow.end(), {"--without", "symmetry,fibres,redundant,dominance"});
+  slow.insert(slow.end(),
+              {"--without", "symmetry,fibres,redundant,dominance,local-search,deletions,covers"});
   testing::ProgramRun running(census_run(slow));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!fs::exists(path("k11.txt.checkpoint")) && std::chrono::steady_clock::now() < deadline) {
@@ -338,7 +339,8 @@ TEST_F(SlowCensusTool, K12SampleAgreesWithTheNodeExactSearch) {
   const std::vector<std::vector<std::string>> searches = {
       {"--search", "exact"},
       {"--search", "decide"},
-      {"--search", "decide", "--without", "symmetry,fibres,redundant,dominance"},
+      {"--search", "decide", "--without",
+       "symmetry,fibres,redundant,dominance,local-search,deletions,covers"},
   };
   std::vector<std::string> lists;
   for (std::size_t i = 0; i < searches.size(); ++i) {

@@ -16,6 +16,7 @@
 
 #include "base/text_format.h"
 #include "census/common_multiples.h"
+#include "engine/cover_store.h"
 #include "engine/decision_memo.h"
 #include "engine/dominance_store.h"
 #include "engine/fast_search.h"
@@ -50,9 +51,19 @@ void expect_same_outcomes(const std::vector<Moduli>& sets,
   }
 }
 
+// The local search tried on every set, however small, before the
+// exhaustive search.
+DecisionOptions local_search_everywhere() {
+  DecisionOptions options;
+  options.local_min_moduli = 0;
+  options.local_min_period = 0;
+  options.local_moves = 200;
+  return options;
+}
+
 // All techniques on, each switched off in turn, and all off at once.
 std::vector<DecisionOptions> technique_variants() {
-  std::vector<DecisionOptions> variants(12);
+  std::vector<DecisionOptions> variants(14);
   variants[1].reduce = false;
   variants[2].merge = false;
   variants[3].reduce_in_search = false;
@@ -64,6 +75,9 @@ std::vector<DecisionOptions> technique_variants() {
   variants[9].symmetry = false;
   variants[10].fibres = false;
   variants[11] = {false, false, false, false, false, false, 2, 1, 0, false, false, false, false};
+  variants[11].local_search = false;
+  variants[12].local_search = false;
+  variants[13] = local_search_everywhere();
   return variants;
 }
 
@@ -140,14 +154,15 @@ TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) 
   const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(8, 128));
   std::vector<SearchOutcome> expected;
   for (const Moduli& set : sets) expected.push_back(find_cover(set, kNoBudget)->outcome);
-  std::vector<DecisionOptions> variants(3);
+  std::vector<DecisionOptions> variants(4);
   variants[1].symmetry = false;
   variants[2].fibres = false;
+  variants[3] = local_search_everywhere();
   for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
 }
 
-// The verdicts against the census decision, with the redundant-class rule
-// and the dominance store on and off; the store is shared by four threads
+// The verdicts against the census decision, with the redundant-class rule,
+// the local search and the three stores each on and off; the store is shared by four threads
 // that take the candidates in interleaved order, so a set is often looked
 // up before or while its dominators are decided.
 TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
@@ -162,19 +177,24 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
                          : covering ? Verdict::Reducible
                                     : Verdict::NotCovering);
     }
-    std::vector<DecisionOptions> variants(3);
+    std::vector<DecisionOptions> variants(7);
     variants[1].redundant = false;
     variants[2].dominance = false;
+    variants[3].local_search = false;
+    variants[4] = local_search_everywhere();
+    variants[5].deletions = false;
+    variants[6].covers = false;
     for (const DecisionOptions& options : variants) {
       DecisionMemo memo;
       DominanceStore store;
+      CoverStore cover_store;
       std::vector<std::string> wrong(4);
       std::vector<std::thread> threads;
       for (std::size_t t = 0; t < wrong.size(); ++t) {
         threads.emplace_back([&, t] {
           for (std::size_t i = t; i < sets.size(); i += wrong.size()) {
-            const auto fast = decide_irreducible_fast(sets[i], kNoBudget, &memo,
-                                                      detected_simd_level(), options, &store);
+            const auto fast = decide_irreducible_fast(
+                sets[i], kNoBudget, &memo, detected_simd_level(), options, &store, &cover_store);
             const bool right =
                 fast.ok() && fast->verdict == expected[i] &&
                 (fast->verdict != Verdict::Irreducible || covers(sets[i], fast->residues));
@@ -186,6 +206,9 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
       for (const std::string& set : wrong) EXPECT_EQ(set, "") << "k = " << k;
       if (options.dominance) {
         EXPECT_GT(store.entries(), 0U);
+      }
+      if (options.covers && options.redundant) {
+        EXPECT_GT(cover_store.entries(), 0U);
       }
     }
   }
@@ -214,16 +237,24 @@ TEST(DecisionSearch, AMemoSharedByThreadsLeavesEveryAnswerUnchanged) {
 
 TEST(DecisionSearch, AnExhaustedBudgetIsReportedNeverGuessed) {
   // An irreducible covering set of 10 moduli that needs a search of a few nodes.
+  // The local search counts no nodes: it finds this cover on any budget,
+  // and the exhaustive search alone is held to the budget.
   const Moduli set = {2, 3, 4, 9, 16, 18, 24, 48, 72, 144};
-  const auto full = decide_cover(set, kNoBudget);
+  EXPECT_EQ(decide_cover(set, 0)->outcome, SearchOutcome::Found);
+  DecisionOptions exhaustive;
+  exhaustive.local_search = false;
+  const auto decide = [&](std::uint64_t budget) {
+    return decide_cover(set, budget, nullptr, detected_simd_level(), exhaustive);
+  };
+  const auto full = decide(kNoBudget);
   ASSERT_EQ(full->outcome, SearchOutcome::Found);
   ASSERT_GT(full->nodes, 2U);
   for (std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{1}, full->nodes - 1}) {
-    const auto cut = decide_cover(set, budget);
+    const auto cut = decide(budget);
     EXPECT_EQ(cut->outcome, SearchOutcome::BudgetExceeded) << budget;
     EXPECT_LE(cut->nodes, budget);
   }
-  EXPECT_EQ(decide_cover(set, full->nodes)->outcome, SearchOutcome::Found);
+  EXPECT_EQ(decide(full->nodes)->outcome, SearchOutcome::Found);
 
   const auto exact = decide_irreducible_fast(set, kNoBudget);
   ASSERT_NE(exact->verdict, Verdict::Undecided);

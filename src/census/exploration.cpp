@@ -8,6 +8,7 @@
 #include "census/aggregate.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
+#include "engine/cover_store.h"
 #include "engine/decision_memo.h"
 #include "engine/decision_search.h"
 #include "engine/dominance_store.h"
@@ -70,22 +71,24 @@ std::string describe_plan(const ExplorationPlan& plan) {
              plan.parts > 1 ? cat(", part ", plan.part, " of ", plan.parts) : std::string());
 }
 
-// The decision search keeps one memo of failed states and one store of sets
-// that do not cover for every search of the run; the node-exact search one
-// table of deletion-search results.
+// The decision search keeps one memo of failed states, one store of sets
+// that do not cover and one of sets that cover for every search of the
+// run; the node-exact search one table of deletion-search results.
 struct Decider::Shared {
   Shared(const ExplorationPlan& plan, const DecisionOptions& chosen) : options(chosen) {
     if (plan.search == SearchKind::Exact) {
       cache.emplace(search_budget(plan.max_nodes));
     } else {
       memo.emplace();
-      if (options.dominance) dominance.emplace();
+      if (options.dominance || options.deletions) dominance.emplace();
+      if (options.covers) covers.emplace();
     }
   }
   DecisionOptions options;
   std::optional<SearchCache> cache;
   std::optional<DecisionMemo> memo;
   std::optional<DominanceStore> dominance;
+  std::optional<CoverStore> covers;
 };
 
 Decider::Decider(const ExplorationPlan& plan) : Decider(plan, DecisionOptions{}) {}
@@ -126,7 +129,8 @@ Result<CandidateOutcome> Decider::decide(std::span<const std::uint64_t> moduli) 
     }
     auto verdict = decide_irreducible_fast(moduli, budget, &*shared_->memo, detected_simd_level(),
                                            shared_->options,
-                                           shared_->dominance ? &*shared_->dominance : nullptr);
+                                           shared_->dominance ? &*shared_->dominance : nullptr,
+                                           shared_->covers ? &*shared_->covers : nullptr);
     if (!verdict) return std::move(verdict).take_error();
     outcome.nodes = verdict->nodes;
     switch (verdict->verdict) {

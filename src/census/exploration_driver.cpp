@@ -47,9 +47,11 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
         return;
       }
     }
-    const double start = thread_cpu_seconds();
+    // The thread's CPU clock is a system call: read only for an estimate.
+    const bool timed = hooks.durations != nullptr;
+    const double start = timed ? thread_cpu_seconds() : 0.0;
     auto outcome = decider.decide(candidate);
-    const double took = thread_cpu_seconds() - start;
+    const double took = timed ? thread_cpu_seconds() - start : 0.0;
     // A search ended by a stop request leaves its candidate open: the tally
     // stops short of it, so a resumed run decides it again.
     if (outcome && outcome->kind == CandidateKind::Abandoned) {
@@ -57,7 +59,7 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
       return;
     }
     std::lock_guard guard(lock);
-    if (hooks.durations != nullptr) (*hooks.durations)[position] = took;
+    if (timed) (*hooks.durations)[position] = took;
     Status recorded = outcome ? ledger.record(position, std::move(*outcome))
                               : Status(std::move(outcome).take_error());
     if (!recorded && !failure) {

@@ -68,6 +68,10 @@ constexpr Technique kTechniques[] = {
     {"fibres", &DecisionOptions::fibres},
     {"redundant", &DecisionOptions::redundant},
     {"dominance", &DecisionOptions::dominance},
+    // covers looked for by local search before the exhaustive search
+    {"local-search", &DecisionOptions::local_search},
+    {"deletions", &DecisionOptions::deletions},
+    {"covers", &DecisionOptions::covers},
 };
 
 Status switch_off(DecisionOptions& options, std::string_view list) {
@@ -79,8 +83,10 @@ Status switch_off(DecisionOptions& options, std::string_view list) {
       if (t.name == name) found = &t;
     }
     if (found == nullptr) {
-      return fail(cat("option --without takes symmetry, fibres, redundant or dominance, not ",
-                      quoted(name)));
+      return fail(
+          cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
+              "deletions or covers, not ",
+              quoted(name)));
     }
     options.*(found->flag) = false;
     if (comma == std::string_view::npos) return {};

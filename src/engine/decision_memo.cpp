@@ -1,65 +1,154 @@
 #include "engine/decision_memo.h"
 
+#include <algorithm>
+#include <bit>
 #include <mutex>
-#include <unordered_set>
+#include <vector>
 
 namespace tilvane {
 namespace {
 
-// The caller hashes the key once; the set reuses that hash, which sits in
-// the key's first eight bytes.
-struct StoredHash {
-  std::size_t operator()(const std::string& key) const {
-    std::uint64_t h = 0;
-    for (std::size_t i = 0; i < 8 && i < key.size(); ++i) {
-      h |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * i);
-    }
-    return static_cast<std::size_t>(h);
-  }
+// A slot of a generation's table: the key's hash, where its words start in
+// the arena and how many there are. Hash 0 is kept for empty slots (a key
+// whose hash is 0 is stored under 1, and compared in full all the same).
+struct Slot {
+  std::uint64_t hash = 0;
+  std::uint32_t start = 0;
+  std::uint32_t words = 0;
 };
 
-// Bytes counted per entry besides the key: node, bucket and string header.
-constexpr std::size_t kEntryOverhead = 64;
+std::uint64_t slot_hash(std::uint64_t hash) { return hash == 0 ? 1 : hash; }
+
+// The budget is shared out as two generations per shard, one eighth of
+// each in slots and the rest in key words: at half the slots in use that
+// leaves 28 words (224 bytes) per key, about what a state of period 1440
+// with a dozen unassigned moduli needs.
+constexpr std::size_t kSlotShare = 8;
+
+// One generation: a table at most half full and the arena its keys live in.
+struct Generation {
+  std::unique_ptr<Slot[]> slots;
+  std::unique_ptr<std::uint64_t[]> arena;
+  std::size_t used_slots = 0;
+  std::size_t used_words = 0;
+
+  bool allocated() const { return slots != nullptr; }
+
+  bool find(std::span<const std::uint64_t> key, std::uint64_t h, std::size_t mask) const {
+    if (!allocated()) return false;
+    for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
+      const Slot& s = slots[i];
+      if (s.hash == 0) return false;
+      if (s.hash == h && s.words == key.size() &&
+          std::equal(key.begin(), key.end(), arena.get() + s.start)) {
+        return true;
+      }
+    }
+  }
+
+  void put(std::span<const std::uint64_t> key, std::uint64_t h, std::size_t mask) {
+    std::size_t i = static_cast<std::size_t>(h) & mask;
+    while (slots[i].hash != 0) i = (i + 1) & mask;
+    slots[i] = {h, static_cast<std::uint32_t>(used_words), static_cast<std::uint32_t>(key.size())};
+    std::copy(key.begin(), key.end(), arena.get() + used_words);
+    used_words += key.size();
+    ++used_slots;
+  }
+
+  void clear(std::size_t slot_count) {
+    std::fill(slots.get(), slots.get() + slot_count, Slot{});
+    used_slots = 0;
+    used_words = 0;
+  }
+};
 
 }  // namespace
 
 struct DecisionMemo::Shard {
   mutable std::mutex lock;
-  std::unordered_set<std::string, StoredHash> newer;
-  std::unordered_set<std::string, StoredHash> older;
-  std::size_t newer_bytes = 0;
-  std::size_t older_bytes = 0;
+  Generation newer;
+  Generation older;
+  // Counted under the lock, so that lookups touch no shared counter.
+  mutable std::uint64_t lookups = 0;
+  mutable std::uint64_t hits = 0;
 };
 
 DecisionMemo::DecisionMemo(std::size_t byte_budget)
-    : budget_(byte_budget), shards_(new Shard[kShards]) {}
+    : budget_(byte_budget), shards_(new Shard[kShards]) {
+  const std::size_t generation_bytes = byte_budget / kShards / 2;
+  slots_ = std::bit_floor(std::max<std::size_t>(generation_bytes / kSlotShare / sizeof(Slot), 1));
+  arena_words_ = std::min<std::size_t>(
+      (generation_bytes > slots_ * sizeof(Slot) ? generation_bytes - slots_ * sizeof(Slot) : 0) /
+          sizeof(std::uint64_t),
+      std::size_t{UINT32_MAX});
+  // Too small a budget for one slot and one word per generation: store
+  // nothing.
+  if (slots_ < 2 || arena_words_ == 0 ||
+      2 * kShards * (slots_ * sizeof(Slot) + arena_words_ * 8) > byte_budget) {
+    slots_ = 0;
+    arena_words_ = 0;
+  }
+}
 
 DecisionMemo::~DecisionMemo() = default;
 
-bool DecisionMemo::contains(const std::string& key, std::uint64_t hash) const {
-  const Shard& shard = shards_[(hash >> 58) % kShards];
+bool DecisionMemo::contains(std::span<const std::uint64_t> key, std::uint64_t hash) const {
+  if (slots_ == 0) return false;
+  const std::uint64_t h = slot_hash(hash);
+  const Shard& shard = shards_[(h >> 58) % kShards];
   std::lock_guard<std::mutex> guard(shard.lock);
-  return shard.newer.count(key) != 0 || shard.older.count(key) != 0;
+  const bool found = shard.newer.find(key, h, slots_ - 1) || shard.older.find(key, h, slots_ - 1);
+  ++shard.lookups;
+  shard.hits += found ? 1 : 0;
+  return found;
 }
 
-void DecisionMemo::insert(const std::string& key, std::uint64_t hash) {
-  const std::size_t cost = key.size() + kEntryOverhead;
-  const std::size_t generation_budget = budget_ / kShards / 2;
-  if (cost > generation_budget) return;
-  Shard& shard = shards_[(hash >> 58) % kShards];
-  std::lock_guard<std::mutex> guard(shard.lock);
-  if (shard.older.count(key) != 0) return;
-  if (shard.newer_bytes + cost > generation_budget) {
-    bytes_.fetch_sub(shard.older_bytes, std::memory_order_relaxed);
-    entries_.fetch_sub(shard.older.size(), std::memory_order_relaxed);
-    shard.older.clear();
-    shard.older.swap(shard.newer);
-    shard.older_bytes = shard.newer_bytes;
-    shard.newer_bytes = 0;
+std::uint64_t DecisionMemo::lookups() const {
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < kShards; ++i) {
+    std::lock_guard<std::mutex> guard(shards_[i].lock);
+    total += shards_[i].lookups;
   }
-  if (!shard.newer.insert(key).second) return;
-  shard.newer_bytes += cost;
-  bytes_.fetch_add(cost, std::memory_order_relaxed);
+  return total;
+}
+
+std::uint64_t DecisionMemo::hits() const {
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < kShards; ++i) {
+    std::lock_guard<std::mutex> guard(shards_[i].lock);
+    total += shards_[i].hits;
+  }
+  return total;
+}
+
+void DecisionMemo::insert(std::span<const std::uint64_t> key, std::uint64_t hash) {
+  if (slots_ == 0 || key.size() > arena_words_) return;
+  const std::uint64_t h = slot_hash(hash);
+  Shard& shard = shards_[(h >> 58) % kShards];
+  std::lock_guard<std::mutex> guard(shard.lock);
+  if (shard.newer.find(key, h, slots_ - 1) || shard.older.find(key, h, slots_ - 1)) return;
+  if (!shard.newer.allocated()) {
+    shard.newer.slots.reset(new Slot[slots_]);
+    shard.newer.arena.reset(new std::uint64_t[arena_words_]);
+    bytes_.fetch_add(slots_ * sizeof(Slot) + arena_words_ * sizeof(std::uint64_t),
+                     std::memory_order_relaxed);
+  }
+  if (2 * (shard.newer.used_slots + 1) > slots_ ||
+      shard.newer.used_words + key.size() > arena_words_) {
+    // The newer generation is full: the older one is emptied and becomes
+    // the newer (allocated now if this is the first time).
+    entries_.fetch_sub(shard.older.used_slots, std::memory_order_relaxed);
+    if (shard.older.allocated()) {
+      shard.older.clear(slots_);
+    } else {
+      shard.older.slots.reset(new Slot[slots_]);
+      shard.older.arena.reset(new std::uint64_t[arena_words_]);
+      bytes_.fetch_add(slots_ * sizeof(Slot) + arena_words_ * sizeof(std::uint64_t),
+                       std::memory_order_relaxed);
+    }
+    std::swap(shard.older, shard.newer);
+  }
+  shard.newer.put(key, h, slots_ - 1);
   entries_.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstring>
 #include <optional>
-#include <string>
 
 #include "base/checked_math.h"
 #include "base/uint128.h"
@@ -13,9 +11,11 @@
 #include "engine/bit_rows.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
+#include "engine/cover_store.h"
 #include "engine/decision_memo.h"
 #include "engine/dominance_store.h"
 #include "engine/fibre_rule.h"
+#include "engine/local_cover_search.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
 #include "engine/redundant_class.h"
@@ -88,7 +88,8 @@ class DecisionDfs {
         scratch_(stride_, 0),
         ones_(stride_ + 2, ~std::uint64_t{0}),
         children_(moduli.size() + 1),
-        keys_(moduli.size() + 1) {
+        keys_(moduli.size() + 1),
+        key_hashes_(moduli.size() + 1, 0) {
     std::size_t total = 0;
     pattern_start_.resize(mod_.size());
     for (std::size_t j = 0; j < mod_.size(); ++j) {
@@ -369,50 +370,32 @@ class DecisionDfs {
     }
   }
 
-  // The memo key of a state: hash, period, sorted unassigned moduli, bitset.
-  void build_key(std::string& key, const std::uint64_t* bits, std::uint64_t period) const {
-    key.assign(8, '\0');
-    auto put = [&key](std::uint64_t v, std::size_t bytes) {
-      char b[8];
-      std::memcpy(b, &v, 8);
-      key.append(b, bytes);
-    };
-    put(period, 4);
-    std::uint64_t mods[128];
-    std::size_t count = 0;
-    std::vector<std::uint64_t> more;
+  // The memo key of a state into keys_[depth], its hash into
+  // key_hashes_[depth]: the period and the number of unassigned moduli in
+  // one word (periods and moduli stay below 2^32 under kPeriodLimit), the
+  // unassigned moduli in increasing order two to a word, then the bitset.
+  void build_key(std::size_t depth, const std::uint64_t* bits, std::uint64_t period) {
+    sorted_.clear();
     for (std::size_t j = 0; j < mod_.size(); ++j) {
-      if (state_[j] != kUnassigned) continue;
-      if (count < 128) {
-        mods[count++] = mod_[j];
-      } else {
-        more.push_back(mod_[j]);
-      }
+      if (state_[j] == kUnassigned) sorted_.push_back(mod_[j]);
     }
-    more.insert(more.end(), mods, mods + count);
-    std::sort(more.begin(), more.end());
-    put(more.size(), 2);
-    for (std::uint64_t m : more) put(m, 4);
-    const std::size_t words = words_for(period);
-    for (std::size_t w = 0; w < words; ++w) put(bits[w], 8);
-    // Mixed eight bytes at a time (the tail zero-padded).
+    std::sort(sorted_.begin(), sorted_.end());
+    std::vector<std::uint64_t>& key = keys_[depth];
+    key.clear();
+    key.push_back(period | std::uint64_t{sorted_.size()} << 32);
+    for (std::size_t i = 0; i < sorted_.size(); i += 2) {
+      key.push_back(sorted_[i] | (i + 1 < sorted_.size() ? sorted_[i + 1] << 32 : 0));
+    }
+    key.insert(key.end(), bits, bits + words_for(period));
     std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-    for (std::size_t i = 8; i < key.size(); i += 8) {
-      std::uint64_t v = 0;
-      std::memcpy(&v, key.data() + i, std::min<std::size_t>(8, key.size() - i));
+    for (const std::uint64_t v : key) {
       h = (h ^ v) * 0xff51afd7ed558ccdULL;
       h ^= h >> 32;
     }
     h ^= h >> 29;
     h *= 0xbf58476d1ce4e5b9ULL;
     h ^= h >> 32;
-    std::memcpy(key.data(), &h, 8);
-  }
-
-  std::uint64_t key_hash(const std::string& key) const {
-    std::uint64_t h;
-    std::memcpy(&h, key.data(), 8);
-    return h;
+    key_hashes_[depth] = h;
   }
 
   // The counts of every class of modulus j over the uncovered residues.
@@ -501,7 +484,7 @@ class DecisionDfs {
     const SearchOutcome s = heavy_body(depth, period, uncovered, remembered);
     if (s == SearchOutcome::NotFound && memo_ != nullptr && !remembered &&
         nodes_ - nodes_before >= options_.memo_min_nodes) {
-      memo_->insert(keys_[depth], key_hash(keys_[depth]));
+      memo_->insert(keys_[depth], key_hashes_[depth]);
     }
     if (s != SearchOutcome::Found) {
       while (dropped_.size() > dropped_mark) {
@@ -527,8 +510,8 @@ class DecisionDfs {
     if (capacity < uncovered) return SearchOutcome::NotFound;
     if (open < options_.heavy_min) return explore_light(depth, 0, period, uncovered, capacity);
     if (memo_ != nullptr) {
-      build_key(keys_[depth], bits, period);
-      if (memo_->contains(keys_[depth], key_hash(keys_[depth]))) return SearchOutcome::NotFound;
+      build_key(depth, bits, period);
+      if (memo_->contains(keys_[depth], key_hashes_[depth])) return SearchOutcome::NotFound;
       remembered = false;
     }
 
@@ -737,7 +720,9 @@ class DecisionDfs {
   std::vector<unsigned> valuations_;
   std::vector<std::size_t> dropped_;
   std::vector<std::vector<Child>> children_;
-  std::vector<std::string> keys_;
+  std::vector<std::vector<std::uint64_t>> keys_;
+  std::vector<std::uint64_t> key_hashes_;
+  std::vector<std::uint64_t> sorted_;
   std::vector<std::uint64_t> counts_;
   std::vector<std::uint64_t> planes_;
   std::vector<std::uint64_t> work_;
@@ -802,6 +787,25 @@ Result<CoverDecision> decide_cover(std::span<const std::uint64_t> moduli, std::u
     std::uint64_t capacity = 0;
     for (std::uint64_t m : active) capacity += reduction.period / m;
     if (capacity < reduction.period) return out;
+    if (options.local_search && active.size() >= options.local_min_moduli &&
+        reduction.period >= options.local_min_period) {
+      if (auto found = local_cover_search(active, options.local_moves, local_search_seed(moduli))) {
+        std::vector<std::uint64_t> tried = residues;
+        for (std::size_t j = 0; j < active.size(); ++j) tried[active_items[j]] = (*found)[j];
+        expand_merged_residues(reduction, tried);
+        tried.resize(moduli.size());
+        // Counted only once the cover check confirms it on the set itself;
+        // otherwise the exhaustive search decides.
+        std::vector<Congruence> cover;
+        cover.reserve(moduli.size());
+        for (std::size_t i = 0; i < moduli.size(); ++i) cover.push_back({moduli[i], tried[i]});
+        if (verify_displayed_cover(cover, *period)) {
+          out.outcome = SearchOutcome::Found;
+          out.residues = std::move(tried);
+          return out;
+        }
+      }
+    }
     DecisionDfs dfs(active, reduction.period, max_nodes, memo, wide_bitset_kernels(level), options);
     out.outcome = dfs.run();
     out.nodes = dfs.nodes();
@@ -844,23 +848,33 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
                                                       std::uint64_t max_nodes, DecisionMemo* memo,
                                                       SimdLevel level,
                                                       const DecisionOptions& options,
-                                                      DominanceStore* dominance) {
+                                                      DominanceStore* dominance,
+                                                      CoverStore* covers) {
   IrreducibilityVerdict out;
-  // The store takes sets in increasing order.
+  // The stores take sets in increasing order, without repeats.
   std::vector<std::uint64_t> sorted(moduli.begin(), moduli.end());
   std::sort(sorted.begin(), sorted.end());
-  if (!options.dominance || std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
     dominance = nullptr;
+    covers = nullptr;
   }
-  if (dominance != nullptr && dominance->dominated(sorted)) {
-    dominance->insert(sorted);
+  if (!options.dominance && !options.deletions) dominance = nullptr;
+  if (!options.covers) covers = nullptr;
+  DominanceStore* const whole_store = options.dominance ? dominance : nullptr;
+  DominanceStore* const deletion_store = options.deletions ? dominance : nullptr;
+  if (whole_store != nullptr && whole_store->dominated(sorted)) {
+    whole_store->insert(sorted);
+    return out;
+  }
+  if (covers != nullptr && covers->covering_deletion(sorted)) {
+    out.verdict = Verdict::Reducible;
     return out;
   }
   auto whole = decide_cover(moduli, max_nodes, memo, level, options);
   if (!whole) return std::move(whole).take_error();
   out.nodes = whole->nodes;
   if (whole->outcome == SearchOutcome::NotFound) {
-    if (dominance != nullptr) dominance->insert(sorted);
+    if (whole_store != nullptr) whole_store->insert(sorted);
     return out;
   }
   const bool whole_known = whole->outcome == SearchOutcome::Found;
@@ -869,9 +883,16 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
     return out;
   }
   const std::optional<std::uint64_t> lcm = checked_lcm_of(moduli);
-  if (whole_known && options.redundant && lcm && redundant_class(moduli, whole->residues, *lcm)) {
-    out.verdict = Verdict::Reducible;
-    return out;
+  if (whole_known && options.redundant && lcm) {
+    if (const auto redundant = redundant_class(moduli, whole->residues, *lcm)) {
+      // The other classes cover: the set less that modulus covers.
+      if (covers != nullptr) {
+        const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[*redundant]);
+        covers->insert(without(sorted, static_cast<std::size_t>(at - sorted.begin())));
+      }
+      out.verdict = Verdict::Reducible;
+      return out;
+    }
   }
   // Deleting a large modulus leaves the most to cover, so such deletions
   // are the likeliest to fail fast or to be settled by the store; the order
@@ -883,22 +904,33 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
                      [&](std::size_t a, std::size_t b) { return moduli[a] > moduli[b]; });
   }
   bool undecided = !whole_known;
-  const std::vector<std::uint64_t> extensions = dominance != nullptr && lcm
+  const std::vector<std::uint64_t> extensions = whole_store != nullptr && lcm
                                                     ? DominanceStore::extensions_of(*lcm)
                                                     : std::vector<std::uint64_t>{};
+  // The deletions of a covering set rarely cover, so the local search,
+  // which can only find covers, would be time lost on them.
+  DecisionOptions deletion_options = options;
+  deletion_options.local_search = false;
   for (const std::size_t i : order) {
-    if (!extensions.empty()) {
-      const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[i]) - sorted.begin();
-      if (dominance->extension_stored(without(sorted, static_cast<std::size_t>(at)), extensions)) {
-        continue;
-      }
+    const auto at = std::lower_bound(sorted.begin(), sorted.end(), moduli[i]) - sorted.begin();
+    const std::vector<std::uint64_t> deletion = without(sorted, static_cast<std::size_t>(at));
+    if (!extensions.empty() && whole_store->extension_stored(deletion, extensions)) continue;
+    // A deletion stored, or one whose modulus replaced by a divisor is
+    // stored, does not cover (dominance_store.h).
+    if (deletion_store != nullptr &&
+        (deletion_store->contains(deletion) || deletion_store->dominated(deletion))) {
+      continue;
     }
-    auto search = decide_cover(without(moduli, i), max_nodes, memo, level, options);
+    auto search = decide_cover(without(moduli, i), max_nodes, memo, level, deletion_options);
     if (!search) return std::move(search).take_error();
     out.nodes += search->nodes;
     if (search->outcome == SearchOutcome::Found) {
+      if (covers != nullptr) covers->insert(deletion);
       out.verdict = Verdict::Reducible;
       return out;
+    }
+    if (search->outcome == SearchOutcome::NotFound && deletion_store != nullptr) {
+      deletion_store->insert(deletion);
     }
     if (search->outcome == SearchOutcome::BudgetExceeded) undecided = true;
   }

@@ -28,6 +28,7 @@
 
 namespace tilvane {
 
+class CoverStore;
 class DecisionMemo;
 class DominanceStore;
 
@@ -55,6 +56,20 @@ struct DecisionOptions {
   bool fibres = true;     // over-full fibres branch on smaller p-parts (fibre_rule.h)
   bool redundant = true;  // a cover's redundant class proves reducibility (redundant_class.h)
   bool dominance = true;  // sets known not to cover settle others (dominance_store.h)
+  // Local search for a cover before the exhaustive search (local_cover_search.h),
+  // of sets with at least local_min_moduli active moduli and a reduced period
+  // of at least local_min_period, for at most local_moves moves. Deletion
+  // searches of an irreducibility decision skip it: they rarely cover.
+  bool local_search = true;
+  std::size_t local_min_moduli = 10;
+  std::uint64_t local_min_period = 120;
+  std::uint64_t local_moves = 2000;
+  // Deletions proven not to cover go into the dominance store, and a
+  // deletion it settles (stored, or with a modulus replaced by a divisor
+  // stored) is not searched.
+  bool deletions = true;
+  // Sets known to cover settle candidates that hold one (cover_store.h).
+  bool covers = true;
   // When set, a search polls the flag every thousand nodes or so and, once
   // it reads true, ends as BudgetExceeded: a stop request from another
   // thread or a signal handler abandons the search within milliseconds.
@@ -94,11 +109,15 @@ Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint6
                                                       std::uint64_t max_nodes,
                                                       DecisionMemo* memo = nullptr);
 // With a dominance store (and options.dominance), a set the store settles
-// is not searched, and every set proven not to cover goes into the store.
+// is not searched, and every set proven not to cover goes into the store
+// (with options.deletions, its deletions too). With a cover store (and
+// options.covers), a set with a stored deletion is reducible unsearched,
+// and the covering deletions found go into the store.
 Result<IrreducibilityVerdict> decide_irreducible_fast(std::span<const std::uint64_t> moduli,
                                                       std::uint64_t max_nodes, DecisionMemo* memo,
                                                       SimdLevel level,
                                                       const DecisionOptions& options = {},
-                                                      DominanceStore* dominance = nullptr);
+                                                      DominanceStore* dominance = nullptr,
+                                                      CoverStore* covers = nullptr);
 
 }  // namespace tilvane

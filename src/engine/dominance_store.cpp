@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/uint128.h"
+
 namespace tilvane {
 
 // A set as up to 16 moduli of 16 bits, zero-padded; an all-zero key marks
@@ -80,26 +82,43 @@ bool holds(std::span<const std::uint64_t> set, std::uint64_t x) {
 }  // namespace
 
 // Open addressing with linear probing, at most half full per generation.
+// Beside each table an array of one-byte tags (0 for an empty slot, else
+// seven bits of the key's hash with the top bit set): a probe reads the
+// tags and compares a whole key only where its tag matches, so a miss, the
+// common answer, touches a byte per slot instead of a key. The start slot
+// comes from other bits of the hash than the tag and the shard.
 struct DominanceStore::Shard {
+  struct Generation {
+    std::vector<Key> keys;
+    std::vector<std::uint8_t> tags;
+    std::size_t count = 0;
+  };
   mutable std::mutex lock;
-  std::vector<Key> newer;
-  std::vector<Key> older;
-  std::size_t newer_count = 0;
-  std::size_t older_count = 0;
+  Generation newer;
+  Generation older;
 
-  static bool find(const std::vector<Key>& table, const Key& key, std::uint64_t h) {
-    if (table.empty()) return false;
-    const std::size_t mask = table.size() - 1;
-    for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
-      if (table[i].empty()) return false;
-      if (table[i] == key) return true;
+  static std::uint8_t tag_of(std::uint64_t h) {
+    return static_cast<std::uint8_t>((h & 0x7F) | 0x80);
+  }
+  static std::size_t start_of(std::uint64_t h, std::size_t slots) {
+    return static_cast<std::size_t>((static_cast<u128>(h << 4) * slots) >> 64);
+  }
+
+  static bool find(const Generation& g, const Key& key, std::uint64_t h) {
+    const std::size_t slots = g.tags.size();
+    if (slots == 0) return false;
+    const std::uint8_t tag = tag_of(h);
+    for (std::size_t i = start_of(h, slots);; i = i + 1 == slots ? 0 : i + 1) {
+      const std::uint8_t t = g.tags[i];
+      if (t == 0) return false;
+      if (t == tag && g.keys[i] == key) return true;
     }
   }
 };
 
 DominanceStore::DominanceStore(std::size_t byte_budget)
-    : generation_slots_(
-          std::bit_floor(std::max<std::size_t>(byte_budget / (2 * kShards * sizeof(Key)), 16))),
+    : generation_slots_(std::max<std::size_t>(
+          byte_budget / (2 * kShards * (sizeof(Key) + sizeof(std::uint8_t))), 16)),
       shards_(new Shard[kShards]) {}
 
 DominanceStore::~DominanceStore() = default;
@@ -111,19 +130,21 @@ void DominanceStore::insert(std::span<const std::uint64_t> set) {
   Shard& shard = shards_[h >> 60];
   std::lock_guard guard(shard.lock);
   if (Shard::find(shard.newer, key, h) || Shard::find(shard.older, key, h)) return;
-  if (shard.newer.empty() || 2 * (shard.newer_count + 1) > shard.newer.size()) {
+  Shard::Generation& newer = shard.newer;
+  if (newer.tags.empty() || 2 * (newer.count + 1) > newer.tags.size()) {
     // The newer generation is full: it becomes the older one.
-    entries_.fetch_sub(shard.older_count, std::memory_order_relaxed);
-    shard.older.swap(shard.newer);
-    shard.older_count = shard.newer_count;
-    shard.newer.assign(generation_slots_, Key{});
-    shard.newer_count = 0;
+    entries_.fetch_sub(shard.older.count, std::memory_order_relaxed);
+    std::swap(shard.older, shard.newer);
+    newer.keys.assign(generation_slots_, Key{});
+    newer.tags.assign(generation_slots_, 0);
+    newer.count = 0;
   }
-  const std::size_t mask = shard.newer.size() - 1;
-  std::size_t i = static_cast<std::size_t>(h) & mask;
-  while (!shard.newer[i].empty()) i = (i + 1) & mask;
-  shard.newer[i] = key;
-  ++shard.newer_count;
+  const std::size_t slots = newer.tags.size();
+  std::size_t i = Shard::start_of(h, slots);
+  while (newer.tags[i] != 0) i = i + 1 == slots ? 0 : i + 1;
+  newer.keys[i] = key;
+  newer.tags[i] = Shard::tag_of(h);
+  ++newer.count;
   entries_.fetch_add(1, std::memory_order_relaxed);
 }
 
