@@ -1,0 +1,65 @@
+// Deciding one moduli set: does some choice of one class per modulus cover
+// every integer? A depth-first search over the residues modulo the period
+// that can leave a refutation trace (refutation_trace.h) whose every step a
+// separate checker recomputes from the branch decisions alone:
+// - a node branches on an uncovered residue x over every unassigned modulus
+//   (some modulus must hold x), choosing, with fail_first, the x that the
+//   fewest moduli may hold by the class-gain bound;
+// - the class-gain bound (class_gain_bound.h) closes nodes;
+// - with symmetry, a translation fixes one modulus' class at 0 and the unit
+//   maps that keep it there reduce the classes of a second modulus to one
+//   per orbit (unit_orbits.h).
+// Every technique can be switched off; the answers stay the same.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "engine/refutation_trace.h"
+
+namespace tilvane {
+
+enum class ModuliOutcome { Covering, NoCovering, Undecided, Stopped };
+
+struct ModuliOptions {
+  bool bound = true;       // class-gain bound
+  bool fail_first = true;  // branch on the residue the fewest moduli may hold
+  bool symmetry = true;    // translation and unit maps on the first two moduli
+  bool project = true;     // the class-gain bound on the unassigned moduli's period
+  bool fibres = true;      // over-full prime fibres branch on smaller p-parts
+  friend bool operator==(const ModuliOptions&, const ModuliOptions&) = default;
+};
+
+struct ModuliDecision {
+  ModuliOutcome outcome = ModuliOutcome::NoCovering;
+  // When Covering: one residue per modulus, input order; they cover.
+  std::vector<std::uint64_t> residues;
+  std::uint64_t period = 1;
+  std::uint64_t nodes = 0;
+  std::uint64_t bound_leaves = 0;      // nodes closed by the class-gain bound
+  std::uint64_t projected_leaves = 0;  // nodes closed by the projected bound
+  std::uint64_t fibre_branches = 0;    // branches the fibre rule narrowed
+  std::uint64_t bare_leaves = 0;       // an uncovered residue and no modulus left
+  std::uint64_t symmetric = 0;         // classes the symmetry step left out
+};
+
+// Called every few thousand nodes with the count so far; returning false
+// stops the search (outcome Stopped).
+using ModuliProgress = std::function<bool(std::uint64_t nodes)>;
+
+// Moduli must be distinct and at least 1; the period (their LCM) must not
+// exceed kPeriodLimit. max_nodes = UINT64_MAX means no budget. A trace is
+// written only when the answer is NoCovering is wanted; the sink receives
+// lines during the search, so a caller keeps them only for that outcome.
+Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                     const ModuliOptions& options = {}, TraceSink* trace = nullptr,
+                                     const ModuliProgress& progress = {});
+
+// Which techniques closed the search, in words ("class-gain bound, symmetry").
+std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options);
+
+}  // namespace tilvane
