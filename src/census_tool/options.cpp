@@ -88,7 +88,7 @@ struct ModuliTechnique {
 constexpr ModuliTechnique kModuliTechniques[] = {
     {"symmetry", &ModuliOptions::symmetry},     {"fibres", &ModuliOptions::fibres},
     {"bound", &ModuliOptions::bound},           {"projection", &ModuliOptions::project},
-    {"fail-first", &ModuliOptions::fail_first},
+    {"fail-first", &ModuliOptions::fail_first}, {"classes", &ModuliOptions::class_branching},
 };
 
 Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_view list) {
@@ -106,7 +106,7 @@ Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_v
     if (found == nullptr && moduli_found == nullptr) {
       return fail(
           cat("option --without takes symmetry, fibres, redundant or dominance (and for "
-              "moduli sets bound, projection or fail-first), not ",
+              "moduli sets bound, projection, fail-first or classes), not ",
               quoted(name)));
     }
     if (found != nullptr) options.*(found->flag) = false;

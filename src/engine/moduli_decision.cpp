@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 
 #include "base/checked_math.h"
 #include "base/text_format.h"
@@ -134,6 +135,10 @@ class Search {
     std::uint32_t x = choose_residue(sum, uncovered, best_count);
     std::uint64_t fibre_prime = 0;
     if (options_.fibres) fibre_prime = choose_fibre(sum, uncovered, x, best_count);
+    if (options_.class_branching) {
+      const auto j = choose_modulus(sum, uncovered, best_count);
+      if (j) return class_branch(*j, sum, uncovered);
+    }
     // Children: the moduli that may hold x, most uncovered residues first,
     // then those the bound cuts at once.
     struct Child {
@@ -168,6 +173,45 @@ class Search {
       const NodeResult r = node();
       if (r == NodeResult::Covered) return r;
       unassign(c.j);
+      if (r != NodeResult::Refuted) return r;
+    }
+    return NodeResult::Refuted;
+  }
+
+  // The free modulus with the fewest classes the bound leaves, when they
+  // are fewer than best_count.
+  std::optional<std::size_t> choose_modulus(std::uint64_t sum, std::uint64_t uncovered,
+                                            std::size_t best_count) {
+    std::optional<std::size_t> chosen;
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] != kUnassigned) continue;
+      std::size_t count = 0;
+      for (std::uint32_t c = 0; c < moduli_[j] && count < best_count; ++c) {
+        if (!options_.bound || sum - gains_[j] + counts_.in_class(j, c) >= uncovered) ++count;
+      }
+      if (count < best_count) {
+        best_count = count;
+        chosen = j;
+      }
+    }
+    return chosen;
+  }
+
+  // a M: every class of the free modulus M.
+  NodeResult class_branch(std::size_t j, std::uint64_t sum, std::uint64_t uncovered) {
+    ++facts_.class_branches;
+    write(cat("a ", moduli_[j]));
+    for (std::uint32_t c = 0; c < moduli_[j]; ++c) {
+      if (options_.bound && sum - gains_[j] + counts_.in_class(j, c) < uncovered) {
+        if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+        ++facts_.bound_leaves;
+        write("B");
+        continue;
+      }
+      assign(j, c);
+      const NodeResult r = node();
+      if (r == NodeResult::Covered) return r;
+      unassign(j);
       if (r != NodeResult::Refuted) return r;
     }
     return NodeResult::Refuted;
@@ -313,6 +357,9 @@ std::string moduli_techniques(const ModuliDecision& decision, const ModuliOption
   }
   if (decision.fibre_branches > 0)
     text += cat(", fibre rule (", decision.fibre_branches, " branches)");
+  if (decision.class_branches > 0) {
+    text += cat(", branching on a modulus' classes (", decision.class_branches, " branches)");
+  }
   if (decision.symmetric > 0) text += ", translation and unit symmetry";
   return text;
 }

@@ -12,9 +12,18 @@
 //              must hold X in any cover, so the children, one per listed
 //              modulus M in this order, give M the class X mod M; the list
 //              is every unassigned modulus
+//   a M        branch on the classes of the unassigned modulus M: the
+//              children give M the classes 0, 1, ..., M - 1 in this order
 //   B          bound: the uncovered residues outnumber the sum, over the
 //              unassigned moduli, of the most uncovered residues one class
 //              of that modulus holds
+//   P          projected bound: the same count on the residues modulo the
+//              LCM Q of the unassigned moduli that have an uncovered lift
+//   f P X M... fibre branch: X, uncovered, lies in a fibre of the prime P
+//              (X + i·period/P) with more uncovered points than there are
+//              unassigned moduli holding the full power of P in the
+//              period; the children, as for b, are exactly the unassigned
+//              moduli of smaller P-part
 //   s M        (root only) a translate of a cover is a cover, so M takes
 //              class 0; one child
 //   u M C...   (only as the child of an s M0 step) the maps x -> u·x + t·M0

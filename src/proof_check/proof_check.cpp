@@ -105,6 +105,19 @@ class Replay {
       return bad;
     }
     if (step == "u" && words.size() >= 3) return units(words, lines, at, after_s, steps);
+    if (step == "a" && words.size() == 2) {
+      // a M: a cover gives the free modulus M some class; one child per
+      // class 0, 1, ..., M - 1.
+      const auto j = index(words[1]);
+      if (!j || cls_[*j] != kFree) return Bad{"a class branch on a modulus that is not free"};
+      for (std::uint64_t c = 0; c < moduli_[*j]; ++c) {
+        assign(*j, c);
+        auto bad = node(lines, at, false, 0, steps);
+        withdraw(*j);
+        if (bad) return bad;
+      }
+      return std::nullopt;
+    }
     if ((step == "b" && words.size() >= 2) || (step == "f" && words.size() >= 3)) {
       return branch(words, lines, at, steps);
     }
