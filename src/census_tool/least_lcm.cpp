@@ -4,17 +4,9 @@
 
 #include "census_tool/moduli_options.h"
 #include "engine/period.h"
+#include "engine/residue_search.h"
 
 namespace tilvane {
-
-bool reciprocal_sum_below_one(const std::vector<std::uint64_t>& moduli, std::uint64_t period) {
-  std::uint64_t held = 0;  // residues modulo period the classes hold, with repeats
-  for (const std::uint64_t m : moduli) {
-    held += period / m;
-    if (held >= period) return false;
-  }
-  return true;
-}
 
 Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std::uint64_t max_nodes,
                                     const ModuliOptions& options, TraceSink* trace,
@@ -24,7 +16,7 @@ Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std:
   for (std::uint64_t l = m; l <= max_lcm; ++l) {
     scan.reached = l;
     const std::vector<std::uint64_t> moduli = divisors_at_least(l, m);
-    if (reciprocal_sum_below_one(moduli, l)) {
+    if (reciprocal_sum_below_one(moduli)) {
       ++scan.density_settled;
       if (trace != nullptr) trace->line(trace_numbers("density", moduli));
       continue;

@@ -49,8 +49,4 @@ Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std:
                                     const ModuliOptions& options, TraceSink* trace,
                                     const LeastLcmProgress& progress = {});
 
-// Whether the reciprocals of the moduli, all dividing period, add up to less
-// than 1.
-bool reciprocal_sum_below_one(const std::vector<std::uint64_t>& moduli, std::uint64_t period);
-
 }  // namespace tilvane

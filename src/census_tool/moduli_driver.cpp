@@ -14,6 +14,7 @@
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
 #include "engine/period.h"
+#include "engine/residue_search.h"
 
 namespace tilvane {
 namespace {
@@ -99,7 +100,7 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
   if (!period) return std::move(period).take_error();
   const std::clock_t start = std::clock();
   log << cat("moduli: ", moduli->size(), ", period ", *period, "\n");
-  if (reciprocal_sum_below_one(*moduli, *period)) {
+  if (reciprocal_sum_below_one(*moduli)) {
     if (proof) {
       if (auto w = proof->write(cat(trace_numbers("density", *moduli), "\n")); !w) {
         return std::move(w).take_error();
