@@ -10,7 +10,8 @@ namespace tilvane {
 
 Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std::uint64_t max_nodes,
                                     const ModuliOptions& options, TraceSink* trace,
-                                    const LeastLcmProgress& progress) {
+                                    const LeastLcmProgress& progress,
+                                    const LeastLcmReport& report) {
   LeastLcmScan scan;
   if (max_lcm > kPeriodLimit) max_lcm = kPeriodLimit;
   for (std::uint64_t l = m; l <= max_lcm; ++l) {
@@ -35,6 +36,7 @@ Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std:
     step.cpu_seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     step.decision = std::move(*decision);
     const ModuliOutcome outcome = step.decision.outcome;
+    if (report) report(step);
     scan.searched.push_back(std::move(step));
     if (outcome == ModuliOutcome::NoCovering && trace != nullptr) {
       const std::string& text = lines.text();

@@ -41,12 +41,19 @@ struct LeastLcmScan {
 // Called with the L being searched and its nodes so far; false stops.
 using LeastLcmProgress = std::function<bool(std::uint64_t l, std::uint64_t nodes)>;
 
+// Told of each L as soon as its search ends.
+using LeastLcmReport = std::function<void(const LeastLcmStep& step)>;
+
+// Told of each L as soon as its search ends.
+using LeastLcmReport = std::function<void(const LeastLcmStep& step)>;
+
 // Scans L = m, m + 1, ..., max_lcm and stops at the first covering. Each
 // search gets max_nodes. A trace, when given, receives a refutation trace
 // for every L refuted by search and a density line for every L settled by
 // density, so that a checker confirms every L below the answer.
 Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std::uint64_t max_nodes,
                                     const ModuliOptions& options, TraceSink* trace,
-                                    const LeastLcmProgress& progress = {});
+                                    const LeastLcmProgress& progress = {},
+                                    const LeastLcmReport& report = {});
 
 }  // namespace tilvane

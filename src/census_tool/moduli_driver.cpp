@@ -148,13 +148,11 @@ Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& l
   const std::uint64_t budget = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
   const std::uint64_t max_lcm = o.plan.space.bound == 0 ? kPeriodLimit : o.plan.space.bound;
   const std::clock_t start = std::clock();
-  auto scan = scan_least_lcm(
-      o.min_modulus, max_lcm, budget, o.moduli_search, proof ? &trace : nullptr,
-      [&](std::uint64_t l, std::uint64_t nodes) { return progress(cat("L = ", l), nodes); });
-  if (!scan) return std::move(scan).take_error();
   bool undecided = false;
   std::string refuted;
-  for (const LeastLcmStep& step : scan->searched) {
+  // Each searched L is told as soon as it is settled: a long scan shows
+  // what it has done so far.
+  const auto report = [&](const LeastLcmStep& step) {
     const ModuliDecision& d = step.decision;
     const std::string facts =
         cat(step.moduli, " moduli, ", d.nodes, " nodes, ", seconds(step.cpu_seconds), " s CPU");
@@ -175,7 +173,13 @@ Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& l
         out << cat("L = ", step.l, ": stopped (", facts, ")\n");
         break;
     }
-  }
+    out.flush();
+  };
+  auto scan = scan_least_lcm(
+      o.min_modulus, max_lcm, budget, o.moduli_search, proof ? &trace : nullptr,
+      [&](std::uint64_t l, std::uint64_t nodes) { return progress(cat("L = ", l), nodes); },
+      report);
+  if (!scan) return std::move(scan).take_error();
   out << cat("settled by density (reciprocal sum below 1): ", scan->density_settled,
              " values of L\n");
   out << cat("refuted by search: ", refuted.empty() ? std::string("none") : refuted, "\n");
