@@ -355,11 +355,18 @@ std::string census_usage(std::string_view program) {
              "         [--json]\n"
              "   or: ",
              program, " --merge PART_LIST... [--output FILE] [--json]\n", "   or: ", program,
-             " --help | --version\n",
+             " --moduli \"M1 M2 ...\" | --moduli-file FILE | --divisors-of L --min-modulus M\n"
+             "         [--proof FILE] [--max-nodes N] [--without TECHNIQUES]\n"
+             "   or: ",
+             program,
+             " --least-lcm --min-modulus M [--max-lcm X] [--proof FILE] [--max-nodes N]\n"
+             "   or: ",
+             program, " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space; without --output\n"
              "the list goes to standard output and the summary to standard error. Exit status:\n"
              "0 done, 1 failure, 2 finished with candidates left undecided, 75 stopped with a\n"
-             "checkpoint (run the same command again to resume). See tilvane-census(1).\n");
+             "checkpoint (run the same command again to resume); a moduli set: 10 covering,\n"
+             "20 no covering. See tilvane-census(1).\n");
 }
 
 }  // namespace tilvane
