@@ -61,9 +61,10 @@ struct ModuliDecision {
 using ModuliProgress = std::function<bool(std::uint64_t nodes)>;
 
 // Moduli must be distinct and at least 1; the period (their LCM) must not
-// exceed kPeriodLimit. max_nodes = UINT64_MAX means no budget. A trace is
-// written only when the answer is NoCovering is wanted; the sink receives
-// lines during the search, so a caller keeps them only for that outcome.
+// exceed kPeriodLimit. max_nodes = UINT64_MAX means no budget. The trace
+// sink receives its lines during the search, whatever the outcome; only a
+// NoCovering answer ends its trace with "end", and a caller keeps the lines
+// only then.
 Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
                                      const ModuliOptions& options = {}, TraceSink* trace = nullptr,
                                      const ModuliProgress& progress = {});
