@@ -13,6 +13,7 @@
 #include "engine/cover_check.h"
 #include "engine/period.h"
 #include "engine/residue_search.h"
+#include "engine/unit_orbits.h"
 #include "proof_check/proof_check.h"
 
 namespace tilvane {
@@ -117,6 +118,12 @@ TEST(LeastLcm, HeavyLeastModulus4GivesLcm360WithEveryLBelowConfirmed) {
   EXPECT_TRUE(check.verified) << check.message;
   EXPECT_EQ(check.traces, 9u);
   EXPECT_EQ(check.traces + check.density, 360u - 4u);
+}
+
+TEST(ModuliDecision, UnitOrbitsOfASecondModulusAreTheDivisorsOfTheCommonFactor) {
+  EXPECT_EQ(unit_orbit_classes(240, 16), (std::vector<std::uint64_t>{0, 1, 2, 4, 8}));
+  EXPECT_EQ(unit_orbit_classes(12, 8), (std::vector<std::uint64_t>{1, 2, 4}));
+  EXPECT_EQ(unit_orbit_classes(4, 5), (std::vector<std::uint64_t>{1}));
 }
 
 TEST(LeastLcm, DivisorsAtLeastAndModuliListsParse) {

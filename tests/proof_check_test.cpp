@@ -95,6 +95,10 @@ TEST(ProofCheck, DamagedOrForgedTracesAreRejected) {
   cases.push_back({"forged fibre", "tilvane-refutation 1\nmoduli 2 3 4\nf 2 1 3\nB\nend\n"});
   cases.push_back({"translation below root",
                    "tilvane-refutation 1\nmoduli 2 3 4\nb 0 2 3 4\ns 3\nB\nB\nB\nend\n"});
+  cases.push_back({"unit step without translation",
+                   "tilvane-refutation 1\nmoduli 2 3 4\nu 3 0 1 2\nB\nB\nB\nend\n"});
+  cases.push_back({"class branch on an assigned modulus",
+                   "tilvane-refutation 1\nmoduli 2 3 4\ns 2\na 2\nB\nB\nend\n"});
   cases.push_back({"missing end", "tilvane-refutation 1\nmoduli 2 3\nb 0 2 3\nB\nB\n"});
   cases.push_back({"covering refuted", "tilvane-refutation 1\nmoduli 2 3 4 6 12\nB\nend\n"});
   cases.push_back({"dense set", "density 2 3 6\n"});
