@@ -22,6 +22,7 @@
 #include "census/work_list.h"
 #include "census/worker_pool.h"
 #include "census_tool/estimate.h"
+#include "census_tool/moduli_driver.h"
 #include "census_tool/stop_request.h"
 #include "cli/checked_output.h"
 #include "cli/log_progress.h"
@@ -496,6 +497,10 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
     case CensusOptions::Action::Merge:
       if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
       return merge(*options, out, log);
+    case CensusOptions::Action::Moduli:
+    case CensusOptions::Action::LeastLcm:
+      if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
+      return run_moduli_action(*options, out, log, progress_fd >= 0);
     case CensusOptions::Action::Explore:
     case CensusOptions::Action::Estimate:
       break;

@@ -7,6 +7,7 @@
 #include "base/quoted.h"
 #include "base/text_format.h"
 #include "base/text_scan.h"
+#include "census_tool/moduli_options.h"
 
 namespace tilvane {
 namespace {
@@ -28,7 +29,12 @@ enum class Key {
   RankTimeout,
   ChunkLimit,
   Without,
-  Part
+  Part,
+  Moduli,
+  ModuliFile,
+  DivisorsOf,
+  MinModulus,
+  Proof
 };
 
 struct ValueOption {
@@ -55,6 +61,11 @@ constexpr ValueOption kValueOptions[] = {
     {"--chunk-limit", Key::ChunkLimit},
     {"--without", Key::Without},
     {"--part", Key::Part},
+    {"--moduli", Key::Moduli},
+    {"--moduli-file", Key::ModuliFile},
+    {"--divisors-of", Key::DivisorsOf},
+    {"--min-modulus", Key::MinModulus},
+    {"--proof", Key::Proof},
 };
 
 // The techniques of the decision search that --without switches off, for
@@ -74,7 +85,19 @@ constexpr Technique kTechniques[] = {
     {"covers", &DecisionOptions::covers},
 };
 
-Status switch_off(DecisionOptions& options, std::string_view list) {
+// The techniques of the moduli search (symmetry and fibres switch off both
+// searches' rules of that name).
+struct ModuliTechnique {
+  std::string_view name;
+  bool ModuliOptions::*flag;
+};
+constexpr ModuliTechnique kModuliTechniques[] = {
+    {"symmetry", &ModuliOptions::symmetry},     {"fibres", &ModuliOptions::fibres},
+    {"bound", &ModuliOptions::bound},           {"projection", &ModuliOptions::project},
+    {"fail-first", &ModuliOptions::fail_first}, {"classes", &ModuliOptions::class_branching},
+};
+
+Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_view list) {
   for (;;) {
     const std::size_t comma = list.find(',');
     const std::string_view name = list.substr(0, comma);
@@ -82,13 +105,19 @@ Status switch_off(DecisionOptions& options, std::string_view list) {
     for (const Technique& t : kTechniques) {
       if (t.name == name) found = &t;
     }
-    if (found == nullptr) {
+    const ModuliTechnique* moduli_found = nullptr;
+    for (const ModuliTechnique& t : kModuliTechniques) {
+      if (t.name == name) moduli_found = &t;
+    }
+    if (found == nullptr && moduli_found == nullptr) {
       return fail(
           cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
-              "deletions or covers, not ",
+              "deletions or covers (and for moduli sets bound, projection, fail-first or "
+              "classes), not ",
               quoted(name)));
     }
-    options.*(found->flag) = false;
+    if (found != nullptr) options.*(found->flag) = false;
+    if (moduli_found != nullptr) moduli.*(moduli_found->flag) = false;
     if (comma == std::string_view::npos) return {};
     list.remove_prefix(comma + 1);
   }
@@ -103,6 +132,14 @@ Result<std::uint64_t> positive_number(std::string_view option, std::string_view 
     return fail(cat("option ", option, " needs a positive whole number, not ", quoted(text)));
   }
   return *value;
+}
+
+// --moduli "4 5 6": positive whole numbers separated by blanks or commas.
+Status take_moduli(CensusOptions& o, std::string_view text) {
+  auto moduli = parse_moduli_list(text);
+  if (!moduli) return fail(cat("option --moduli: ", moduli.error()));
+  o.moduli = std::move(*moduli);
+  return {};
 }
 
 Status take_value(CensusOptions& o, const ValueOption& option, std::string_view value,
@@ -165,7 +202,21 @@ Status take_value(CensusOptions& o, const ValueOption& option, std::string_view 
       return {};
     }
     case Key::Without:
-      return switch_off(o.decision, value);
+      return switch_off(o.decision, o.moduli_search, value);
+    case Key::Moduli:
+      return take_moduli(o, value);
+    case Key::ModuliFile:
+    case Key::Proof:
+      if (value.empty()) return fail(cat("option ", option.name, " needs a file name"));
+      (option.key == Key::Proof ? o.proof : o.moduli_file) = std::string(value);
+      return {};
+    case Key::DivisorsOf:
+    case Key::MinModulus: {
+      auto n = positive_number(option.name, value);
+      if (!n) return std::move(n).take_error();
+      (option.key == Key::DivisorsOf ? o.divisors_of : o.min_modulus) = *n;
+      return {};
+    }
     case Key::Part: {
       const std::size_t slash = value.find('/');
       const auto part = parse_unsigned_decimal(value.substr(0, slash));
@@ -230,6 +281,14 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
       o.json = true;
       continue;
     }
+    if (arg == "--least-lcm") {
+      if (o.action != CensusOptions::Action::Explore) {
+        return fail("--least-lcm excludes --estimate and --merge");
+      }
+      o.action = CensusOptions::Action::LeastLcm;
+      run_option = arg;
+      continue;
+    }
     if (arg == "--estimate" || arg == "--merge") {
       if (o.action != CensusOptions::Action::Explore) {
         return fail("--estimate and --merge exclude each other");
@@ -277,6 +336,12 @@ Result<CensusOptions> parse_census_options(std::span<const std::string_view> arg
     if (o.part_lists.empty()) return fail("--merge needs the list of every part");
     return o;
   }
+  if (auto moduli = check_moduli_action(o, size_seen, lcm_seen); !moduli) {
+    return std::move(moduli).take_error();
+  }
+  if (o.action == CensusOptions::Action::Moduli || o.action == CensusOptions::Action::LeastLcm) {
+    return o;
+  }
   if (!size_seen) return fail("option --size is required");
   if (!lcm_seen) return fail("option --max-lcm is required");
   if (o.action == CensusOptions::Action::Estimate &&
@@ -306,11 +371,18 @@ std::string census_usage(std::string_view program) {
              "         [--json]\n"
              "   or: ",
              program, " --merge PART_LIST... [--output FILE] [--json]\n", "   or: ", program,
-             " --help | --version\n",
+             " --moduli \"M1 M2 ...\" | --moduli-file FILE | --divisors-of L --min-modulus M\n"
+             "         [--proof FILE] [--max-nodes N] [--without TECHNIQUES]\n"
+             "   or: ",
+             program,
+             " --least-lcm --min-modulus M [--max-lcm X] [--proof FILE] [--max-nodes N]\n"
+             "   or: ",
+             program, " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space; without --output\n"
              "the list goes to standard output and the summary to standard error. Exit status:\n"
              "0 done, 1 failure, 2 finished with candidates left undecided, 75 stopped with a\n"
-             "checkpoint (run the same command again to resume). See tilvane-census(1).\n");
+             "checkpoint (run the same command again to resume); a moduli set: 10 covering,\n"
+             "20 no covering. See tilvane-census(1).\n");
 }
 
 }  // namespace tilvane

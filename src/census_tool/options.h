@@ -12,6 +12,7 @@
 #include "base/result.h"
 #include "census/exploration.h"
 #include "engine/decision_search.h"
+#include "engine/moduli_decision.h"
 
 namespace tilvane {
 
@@ -20,7 +21,7 @@ namespace tilvane {
 inline constexpr std::string_view kNoCheckpoint = "none";
 
 struct CensusOptions {
-  enum class Action { Explore, Estimate, Merge, Help, Version };
+  enum class Action { Explore, Estimate, Merge, Moduli, LeastLcm, Help, Version };
   Action action = Action::Explore;
   ExplorationPlan plan;
   bool sample_given = false;
@@ -38,6 +39,14 @@ struct CensusOptions {
   std::uint64_t chunk_limit = 1024;          // cluster runs: candidates per thread in a chunk
   DecisionOptions decision;                  // --without switches techniques off
   std::vector<std::string> part_lists;       // --merge: the parts' lists
+  // --moduli, --moduli-file, --divisors-of and --least-lcm: one moduli set
+  // decided, or the least LCM for a least modulus.
+  std::vector<std::uint64_t> moduli;  // --moduli
+  std::string moduli_file;            // --moduli-file
+  std::uint64_t divisors_of = 0;      // --divisors-of L (with --min-modulus)
+  std::uint64_t min_modulus = 0;      // --min-modulus
+  std::string proof;                  // --proof FILE: the refutation trace
+  ModuliOptions moduli_search;        // --without switches its techniques off too
 };
 
 // Reads the arguments after the program name. Fails with a one-line

@@ -1,0 +1,367 @@
+#include "engine/moduli_decision.h"
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+#include "base/checked_math.h"
+#include "base/text_format.h"
+#include "engine/class_gain_bound.h"
+#include "engine/fibre_branching.h"
+#include "engine/period.h"
+#include "engine/projected_bound.h"
+#include "engine/unit_orbits.h"
+
+namespace tilvane {
+namespace {
+
+enum class NodeResult { Covered, Refuted, OutOfNodes, Stopped };
+
+constexpr std::uint64_t kProgressEvery = 1 << 14;
+
+class Search {
+ public:
+  Search(std::span<const std::uint32_t> moduli, std::uint32_t period, std::uint64_t max_nodes,
+         const ModuliOptions& options, TraceSink* trace, const ModuliProgress& progress,
+         ModuliDecision& facts)
+      : moduli_(moduli.begin(), moduli.end()),
+        counts_(moduli, period),
+        classes_(moduli.size(), kUnassigned),
+        max_nodes_(max_nodes),
+        options_(options),
+        trace_(trace),
+        progress_(progress),
+        facts_(facts) {
+    std::uint64_t rest = period;
+    for (std::uint64_t p = 2; p * p <= rest; ++p) {
+      if (rest % p != 0) continue;
+      primes_.push_back(p);
+      while (rest % p == 0) rest /= p;
+    }
+    if (rest > 1) primes_.push_back(rest);
+  }
+
+  NodeResult run() {
+    if (!options_.symmetry || moduli_.size() < 2) return node();
+    // The translation fixes the largest modulus; the unit maps then act on
+    // the modulus whose orbits are fewest for its classes.
+    const std::size_t first = static_cast<std::size_t>(
+        std::max_element(moduli_.begin(), moduli_.end()) - moduli_.begin());
+    std::size_t second = first == 0 ? 1 : 0;
+    double best = -1;
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (j == first) continue;
+      const double saved =
+          static_cast<double>(moduli_[j]) /
+          static_cast<double>(unit_orbit_classes(moduli_[first], moduli_[j]).size());
+      if (saved > best) {
+        best = saved;
+        second = j;
+      }
+    }
+    if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+    write(cat("s ", moduli_[first]));
+    assign(first, 0);
+    if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+    const auto reps = unit_orbit_classes(moduli_[first], moduli_[second]);
+    facts_.symmetric += moduli_[first] - 1 + moduli_[second] - reps.size();
+    write(trace_numbers(cat("u ", moduli_[second]), reps));
+    for (const std::uint64_t c : reps) {
+      assign(second, static_cast<std::uint32_t>(c));
+      const NodeResult r = node();
+      if (r != NodeResult::Refuted) return r;
+      unassign(second);
+    }
+    return NodeResult::Refuted;
+  }
+
+  std::vector<std::uint64_t> residues() const {
+    std::vector<std::uint64_t> r(moduli_.size(), 0);
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] != kUnassigned) r[j] = classes_[j];
+    }
+    return r;
+  }
+
+ private:
+  static constexpr std::uint32_t kUnassigned = UINT32_MAX;
+
+  void write(std::string_view line) {
+    if (trace_ != nullptr) trace_->line(line);
+  }
+  void assign(std::size_t j, std::uint32_t c) {
+    classes_[j] = c;
+    counts_.add(j, c);
+  }
+  void unassign(std::size_t j) {
+    counts_.withdraw(j, classes_[j]);
+    classes_[j] = kUnassigned;
+  }
+
+  // Counts a node against the budget; Refuted means "go on".
+  NodeResult count_node() {
+    if (facts_.nodes >= max_nodes_) return NodeResult::OutOfNodes;
+    ++facts_.nodes;
+    if (facts_.nodes % kProgressEvery == 0 && progress_ && !progress_(facts_.nodes)) {
+      return NodeResult::Stopped;
+    }
+    return NodeResult::Refuted;
+  }
+
+  NodeResult node() {
+    if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+    const std::uint64_t uncovered = counts_.uncovered();
+    if (uncovered == 0) return NodeResult::Covered;
+    std::uint64_t sum = 0;
+    std::size_t open = 0;
+    gains_.assign(moduli_.size(), 0);
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] != kUnassigned) continue;
+      ++open;
+      gains_[j] = counts_.gain(j);
+      sum += gains_[j];
+    }
+    if (open == 0 || (options_.bound && sum < uncovered)) {
+      ++(open == 0 ? facts_.bare_leaves : facts_.bound_leaves);
+      write("B");
+      return NodeResult::Refuted;
+    }
+    if (options_.project && projected_bound_fails()) {
+      ++facts_.projected_leaves;
+      write("P");
+      return NodeResult::Refuted;
+    }
+    std::size_t best_count = SIZE_MAX;
+    std::uint32_t x = choose_residue(sum, uncovered, best_count);
+    std::uint64_t fibre_prime = 0;
+    if (options_.fibres) fibre_prime = choose_fibre(sum, uncovered, x, best_count);
+    if (options_.class_branching) {
+      const auto j = choose_modulus(sum, uncovered, best_count);
+      if (j) return class_branch(*j, sum, uncovered);
+    }
+    // Children: the moduli that may hold x, most uncovered residues first,
+    // then those the bound cuts at once.
+    struct Child {
+      std::size_t j;
+      std::uint32_t gain;
+      bool cut;
+    };
+    std::vector<Child> children;
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] != kUnassigned) continue;
+      if (fibre_prime != 0 && full_part(j, fibre_prime)) continue;
+      const std::uint32_t g = counts_.in_class(j, x % moduli_[j]);
+      children.push_back({j, g, options_.bound && sum - gains_[j] + g < uncovered});
+    }
+    std::stable_sort(children.begin(), children.end(), [](const Child& a, const Child& b) {
+      return a.cut != b.cut ? b.cut : a.gain > b.gain;
+    });
+    if (fibre_prime != 0) ++facts_.fibre_branches;
+    if (trace_ != nullptr) {
+      std::string line = fibre_prime != 0 ? cat("f ", fibre_prime, " ", x) : cat("b ", x);
+      for (const Child& c : children) line += cat(" ", moduli_[c.j]);
+      write(line);
+    }
+    for (const Child& c : children) {
+      if (c.cut) {
+        if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+        ++facts_.bound_leaves;
+        write("B");
+        continue;
+      }
+      assign(c.j, x % moduli_[c.j]);
+      const NodeResult r = node();
+      if (r == NodeResult::Covered) return r;
+      unassign(c.j);
+      if (r != NodeResult::Refuted) return r;
+    }
+    return NodeResult::Refuted;
+  }
+
+  // The free modulus with the fewest classes the bound leaves, when they
+  // are fewer than best_count.
+  std::optional<std::size_t> choose_modulus(std::uint64_t sum, std::uint64_t uncovered,
+                                            std::size_t best_count) {
+    std::optional<std::size_t> chosen;
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] != kUnassigned) continue;
+      std::size_t count = 0;
+      for (std::uint32_t c = 0; c < moduli_[j] && count < best_count; ++c) {
+        if (!options_.bound || sum - gains_[j] + counts_.in_class(j, c) >= uncovered) ++count;
+      }
+      if (count < best_count) {
+        best_count = count;
+        chosen = j;
+      }
+    }
+    return chosen;
+  }
+
+  // a M: every class of the free modulus M.
+  NodeResult class_branch(std::size_t j, std::uint64_t sum, std::uint64_t uncovered) {
+    ++facts_.class_branches;
+    write(cat("a ", moduli_[j]));
+    for (std::uint32_t c = 0; c < moduli_[j]; ++c) {
+      if (options_.bound && sum - gains_[j] + counts_.in_class(j, c) < uncovered) {
+        if (const auto r = count_node(); r != NodeResult::Refuted) return r;
+        ++facts_.bound_leaves;
+        write("B");
+        continue;
+      }
+      assign(j, c);
+      const NodeResult r = node();
+      if (r == NodeResult::Covered) return r;
+      unassign(j);
+      if (r != NodeResult::Refuted) return r;
+    }
+    return NodeResult::Refuted;
+  }
+
+  // The uncovered residue that the fewest unassigned moduli may hold by the
+  // bound (the first uncovered residue without fail_first).
+  std::uint32_t choose_residue(std::uint64_t sum, std::uint64_t uncovered,
+                               std::size_t& best_count) {
+    const std::uint32_t period = counts_.period();
+    std::uint32_t best = period;
+    for (std::uint32_t x = 0; x < period; ++x) {
+      if (!counts_.is_uncovered(x)) continue;
+      if (!options_.fail_first) return x;
+      std::size_t count = 0;
+      for (std::size_t j = 0; j < moduli_.size() && count < best_count; ++j) {
+        if (classes_[j] != kUnassigned) continue;
+        const std::uint32_t g = counts_.in_class(j, x % moduli_[j]);
+        if (!options_.bound || sum - gains_[j] + g >= uncovered) ++count;
+      }
+      if (count < best_count) {
+        best_count = count;
+        best = x;
+        if (count == 0) break;
+      }
+    }
+    return best;
+  }
+
+  // Whether moduli_[j] holds the whole power of p in the period.
+  bool full_part(std::size_t j, std::uint64_t p) const {
+    std::uint64_t m = moduli_[j];
+    std::uint64_t period = counts_.period();
+    while (period % p == 0) {
+      if (m % p != 0) return false;
+      period /= p;
+      m /= p;
+    }
+    return true;
+  }
+
+  // The projected bound (projected_bound.h) at this node.
+  bool projected_bound_fails() {
+    std::uint64_t sub = 1;
+    for (std::size_t j = 0; j < moduli_.size(); ++j) {
+      if (classes_[j] == kUnassigned) sub = std::lcm(sub, std::uint64_t{moduli_[j]});
+    }
+    if (sub == counts_.period()) return false;
+    return projected_gain_shortfall(counts_, moduli_, classes_, kUnassigned,
+                                    static_cast<std::uint32_t>(sub), scratch_);
+  }
+
+  // The fibre rule (fibre_branching.h): an over-full fibre of a prime p
+  // whose uncovered residue has fewer workable moduli of smaller p-part
+  // than best_count replaces x; returns p, or 0 when none does.
+  std::uint64_t choose_fibre(std::uint64_t sum, std::uint64_t uncovered, std::uint32_t& x,
+                             std::size_t& best_count) {
+    std::uint64_t chosen = 0;
+    for (const std::uint64_t p : primes_) {
+      std::size_t full = 0;
+      for (std::size_t j = 0; j < moduli_.size(); ++j) {
+        if (classes_[j] == kUnassigned && full_part(j, p)) ++full;
+      }
+      const auto y = overfull_fibre_residue(counts_, static_cast<std::uint32_t>(p), full);
+      if (!y) continue;
+      std::size_t count = 0;
+      for (std::size_t j = 0; j < moduli_.size(); ++j) {
+        if (classes_[j] != kUnassigned || full_part(j, p)) continue;
+        const std::uint32_t g = counts_.in_class(j, *y % moduli_[j]);
+        if (!options_.bound || sum - gains_[j] + g >= uncovered) ++count;
+      }
+      if (count < best_count) {
+        best_count = count;
+        x = *y;
+        chosen = p;
+      }
+    }
+    return chosen;
+  }
+
+  std::vector<std::uint64_t> primes_;
+  std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint32_t> moduli_;
+  ClassCounts counts_;
+  std::vector<std::uint32_t> classes_;
+  std::vector<std::uint32_t> gains_;
+  std::uint64_t max_nodes_;
+  const ModuliOptions& options_;
+  TraceSink* trace_;
+  const ModuliProgress& progress_;
+  ModuliDecision& facts_;
+};
+
+}  // namespace
+
+Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                     const ModuliOptions& options, TraceSink* trace,
+                                     const ModuliProgress& progress) {
+  std::vector<std::uint64_t> sorted(moduli.begin(), moduli.end());
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+    return fail("the moduli must be distinct");
+  }
+  if (!sorted.empty() && sorted.front() == 0) return fail("a modulus must be at least 1");
+  if (moduli.size() > 60000) return fail("at most 60000 moduli");
+  auto period = common_period(moduli);
+  if (!period) return std::move(period).take_error();
+  ModuliDecision facts;
+  facts.period = *period;
+  if (trace != nullptr) {
+    trace->line(kTraceHeader);
+    trace->line(trace_numbers("moduli", moduli));
+  }
+  std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
+  Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options, trace, progress,
+                facts);
+  switch (search.run()) {
+    case NodeResult::Covered:
+      facts.outcome = ModuliOutcome::Covering;
+      facts.residues = search.residues();
+      break;
+    case NodeResult::Refuted:
+      facts.outcome = ModuliOutcome::NoCovering;
+      if (trace != nullptr) trace->line("end");
+      break;
+    case NodeResult::OutOfNodes:
+      facts.outcome = ModuliOutcome::Undecided;
+      break;
+    case NodeResult::Stopped:
+      facts.outcome = ModuliOutcome::Stopped;
+      break;
+  }
+  return facts;
+}
+
+std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options) {
+  std::string text = "branching on uncovered residues";
+  if (options.fail_first) text += " (fewest moduli first)";
+  if (decision.bound_leaves > 0)
+    text += cat(", class-gain bound (", decision.bound_leaves, " leaves)");
+  if (decision.projected_leaves > 0) {
+    text += cat(", projected bound (", decision.projected_leaves, " leaves)");
+  }
+  if (decision.fibre_branches > 0)
+    text += cat(", fibre rule (", decision.fibre_branches, " branches)");
+  if (decision.class_branches > 0) {
+    text += cat(", branching on a modulus' classes (", decision.class_branches, " branches)");
+  }
+  if (decision.symmetric > 0) text += ", translation and unit symmetry";
+  return text;
+}
+
+}  // namespace tilvane
