@@ -59,7 +59,7 @@ check_manual() {
 step "build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DTILVANE_BUILD_TESTS=OFF -DTILVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --parallel "$jobs" --target tilvane tilvane-census tilvane_manual
+cmake --build "$build" --parallel "$jobs" --target tilvane tilvane-census tilvane-proof-check tilvane_manual
 
 step "cmake --install"
 stage="$(mktemp -d)"
