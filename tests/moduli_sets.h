@@ -8,6 +8,7 @@
 #include <numeric>
 #include <vector>
 
+#include "base/splitmix.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
 #include "engine/period.h"
@@ -17,21 +18,8 @@ namespace tilvane::testing {
 
 using Moduli = std::vector<std::uint64_t>;
 
-// A small deterministic generator (splitmix64), the same on every platform.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t below(std::uint64_t n) { return next() % n; }
-
- private:
-  std::uint64_t state_;
-};
+// A small deterministic generator, the same on every platform.
+using Random = SplitMix64;
 
 inline Moduli divisors_from_two(std::uint64_t n) {
   Moduli out;

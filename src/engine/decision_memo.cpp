@@ -103,22 +103,28 @@ bool DecisionMemo::contains(std::span<const std::uint64_t> key, std::uint64_t ha
   return found;
 }
 
-std::uint64_t DecisionMemo::lookups() const {
+namespace {
+
+// One counter summed over the shards, each read under its lock.
+template <typename Shard>
+std::uint64_t sum_over_shards(const Shard* shards, std::size_t count,
+                              std::uint64_t Shard::*counter) {
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < kShards; ++i) {
-    std::lock_guard<std::mutex> guard(shards_[i].lock);
-    total += shards_[i].lookups;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::lock_guard<std::mutex> guard(shards[i].lock);
+    total += shards[i].*counter;
   }
   return total;
 }
 
+}  // namespace
+
+std::uint64_t DecisionMemo::lookups() const {
+  return sum_over_shards(shards_.get(), kShards, &Shard::lookups);
+}
+
 std::uint64_t DecisionMemo::hits() const {
-  std::uint64_t total = 0;
-  for (std::size_t i = 0; i < kShards; ++i) {
-    std::lock_guard<std::mutex> guard(shards_[i].lock);
-    total += shards_[i].hits;
-  }
-  return total;
+  return sum_over_shards(shards_.get(), kShards, &Shard::hits);
 }
 
 void DecisionMemo::insert(std::span<const std::uint64_t> key, std::uint64_t hash) {

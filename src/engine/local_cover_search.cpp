@@ -4,26 +4,10 @@
 #include <numeric>
 
 #include "base/checked_math.h"
+#include "base/splitmix.h"
 
 namespace tilvane {
 namespace {
-
-// splitmix64: a full-period generator whose outputs are well mixed even
-// from neighbouring seeds.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  std::uint64_t below(std::uint64_t n) { return next() % n; }
-
- private:
-  std::uint64_t state_;
-};
 
 // One move in this many ignores the gains and moves a modulus at random.
 constexpr std::uint64_t kNoiseOneIn = 16;
@@ -154,7 +138,7 @@ class MinConflicts {
   std::vector<std::uint32_t> held_;
   std::vector<std::uint32_t> place_;
   std::vector<std::uint32_t> uncovered_;
-  Random random_;
+  SplitMix64 random_;
 };
 
 }  // namespace
