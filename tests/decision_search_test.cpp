@@ -61,9 +61,19 @@ DecisionOptions local_search_everywhere() {
   return options;
 }
 
+// Every set handed to the moduli search at once; with a small moduli budget,
+// most hand-offs end undecided and go back to the decision search.
+DecisionOptions moduli_search_everywhere(std::uint64_t moduli_budget = std::uint64_t{1} << 22) {
+  DecisionOptions options;
+  options.moduli_min_moduli = 0;
+  options.moduli_probe_nodes = 0;
+  options.moduli_max_nodes = moduli_budget;
+  return options;
+}
+
 // All techniques on, each switched off in turn, and all off at once.
 std::vector<DecisionOptions> technique_variants() {
-  std::vector<DecisionOptions> variants(14);
+  std::vector<DecisionOptions> variants(17);
   variants[1].reduce = false;
   variants[2].merge = false;
   variants[3].reduce_in_search = false;
@@ -78,6 +88,9 @@ std::vector<DecisionOptions> technique_variants() {
   variants[11].local_search = false;
   variants[12].local_search = false;
   variants[13] = local_search_everywhere();
+  variants[14].moduli_search = false;
+  variants[15] = moduli_search_everywhere();
+  variants[16] = moduli_search_everywhere(20);
   return variants;
 }
 
@@ -115,10 +128,12 @@ TEST(DecisionSearch, AgreesWithTheExactSearchOnPeriodsBeyond1024And2048) {
     expected.push_back(outcome);
   }
   ASSERT_GT(sets.size(), 150U);
-  std::vector<DecisionOptions> variants(4);
+  std::vector<DecisionOptions> variants(6);
   variants[1].reduce = false;
   variants[2].symmetry = false;
   variants[3].fibres = false;
+  variants[4].moduli_search = false;
+  variants[5] = moduli_search_everywhere();
   for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
 }
 
@@ -154,17 +169,18 @@ TEST(DecisionSearch, AgreesWithTheNodeExactSearchOnEveryK8CandidateAndDeletion) 
   const std::vector<Moduli> sets = with_deletions(candidates_via_common_multiples(8, 128));
   std::vector<SearchOutcome> expected;
   for (const Moduli& set : sets) expected.push_back(find_cover(set, kNoBudget)->outcome);
-  std::vector<DecisionOptions> variants(4);
+  std::vector<DecisionOptions> variants(5);
   variants[1].symmetry = false;
   variants[2].fibres = false;
   variants[3] = local_search_everywhere();
+  variants[4] = moduli_search_everywhere();
   for (const DecisionOptions& options : variants) expect_same_outcomes(sets, expected, options);
 }
 
 // The verdicts against the census decision, with the redundant-class rule,
-// the local search and the three stores each on and off; the store is shared by four threads
-// that take the candidates in interleaved order, so a set is often looked
-// up before or while its dominators are decided.
+// the local search, the moduli search and the three stores each on and off; the store is shared by
+// four threads that take the candidates in interleaved order, so a set is often looked up before or
+// while its dominators are decided.
 TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
   for (std::size_t k : {std::size_t{7}, std::size_t{8}}) {
     const std::vector<Moduli> sets =
@@ -177,13 +193,15 @@ TEST(DecisionSearch, IrreducibilityVerdictsMatchTheCensusDecision) {
                          : covering ? Verdict::Reducible
                                     : Verdict::NotCovering);
     }
-    std::vector<DecisionOptions> variants(7);
+    std::vector<DecisionOptions> variants(9);
     variants[1].redundant = false;
     variants[2].dominance = false;
     variants[3].local_search = false;
     variants[4] = local_search_everywhere();
     variants[5].deletions = false;
     variants[6].covers = false;
+    variants[7].moduli_search = false;
+    variants[8] = moduli_search_everywhere();
     for (const DecisionOptions& options : variants) {
       DecisionMemo memo;
       DominanceStore store;
@@ -255,6 +273,18 @@ TEST(DecisionSearch, AnExhaustedBudgetIsReportedNeverGuessed) {
     EXPECT_LE(cut->nodes, budget);
   }
   EXPECT_EQ(decide(full->nodes)->outcome, SearchOutcome::Found);
+
+  // A set handed to the moduli search: the nodes of both searches count.
+  const Moduli refuted = {2, 3, 4, 5, 12, 15, 36, 60, 80, 90, 144, 180, 240, 360};
+  const DecisionOptions handed = moduli_search_everywhere();
+  const auto level = detected_simd_level();
+  const auto settled = decide_cover(refuted, kNoBudget, nullptr, level, handed);
+  ASSERT_EQ(settled->outcome, SearchOutcome::NotFound);
+  for (std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{1}, settled->nodes - 1}) {
+    const auto cut = decide_cover(refuted, budget, nullptr, level, handed);
+    EXPECT_EQ(cut->outcome, SearchOutcome::BudgetExceeded) << budget;
+    EXPECT_LE(cut->nodes, budget);
+  }
 
   const auto exact = decide_irreducible_fast(set, kNoBudget);
   ASSERT_NE(exact->verdict, Verdict::Undecided);

@@ -47,11 +47,12 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
         return;
       }
     }
-    // The thread's CPU clock is a system call: read only for an estimate.
+    // Read only for an estimate; a CPU clock would be a system call per
+    // read, as dear as deciding a cheap candidate.
     const bool timed = hooks.durations != nullptr;
-    const double start = timed ? thread_cpu_seconds() : 0.0;
+    const auto start = timed ? Clock::now() : Clock::time_point{};
     auto outcome = decider.decide(candidate);
-    const double took = timed ? thread_cpu_seconds() - start : 0.0;
+    const double took = timed ? std::chrono::duration<double>(Clock::now() - start).count() : 0.0;
     // A search ended by a stop request leaves its candidate open: the tally
     // stops short of it, so a resumed run decides it again.
     if (outcome && outcome->kind == CandidateKind::Abandoned) {
@@ -98,8 +99,18 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
   };
 
   // A halt ends the job at once, however much of the list is left.
+  const double cpu_before = hooks.durations != nullptr ? process_cpu_seconds() : 0.0;
   pool.for_each_index(open, task, kPollInterval, while_waiting, &halt);
   if (failure) return std::move(*failure);
+  if (hooks.durations != nullptr) {
+    const double cpu = process_cpu_seconds() - cpu_before;
+    const auto from = hooks.durations->begin() + static_cast<std::ptrdiff_t>(first);
+    double wall = 0;
+    for (auto at = from; at != hooks.durations->end(); ++at) wall += *at;
+    if (wall > 0) {
+      for (auto at = from; at != hooks.durations->end(); ++at) *at *= cpu / wall;
+    }
+  }
   if (hooks.progress != nullptr) {
     hooks.progress->found(ledger.tally().found.size());
     hooks.progress->advanced(ledger.next());

@@ -32,7 +32,12 @@ struct DriveHooks {
   // the workers run; a failure ends the drive with that error.
   std::chrono::milliseconds checkpoint_interval{60000};
   std::function<Status(const ExplorationTally&)> save_checkpoint;
-  // When set (sized to the work list), the CPU seconds each candidate took.
+  // When set (sized to the work list), the CPU seconds each candidate took:
+  // its wall time on a steady clock, which costs far less to read than a
+  // CPU clock, scaled so that the drive's candidates add up to the CPU time
+  // the process spent in the drive (which also counts reading the work list
+  // and recording outcomes, and leaves out the time a busy machine gives to
+  // others).
   std::vector<double>* durations = nullptr;
 };
 

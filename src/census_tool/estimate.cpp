@@ -1,6 +1,7 @@
 #include "census_tool/estimate.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -31,6 +32,12 @@ std::string duration_text(double seconds) {
 }
 
 }  // namespace
+
+double whole_run_factor(double sampled_share) {
+  constexpr double kExponent = 0.165;
+  if (sampled_share <= 0 || sampled_share >= 1) return 1;
+  return std::pow(sampled_share, kExponent);
+}
 
 std::vector<std::size_t> dearest_positions(std::span<const double> seconds, std::size_t count) {
   std::vector<std::size_t> order(seconds.size());
@@ -88,9 +95,12 @@ std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& s
   const double mean = sorted.empty() ? 0 : total / n;
   const auto [low, high] = bootstrap_mean_interval(sample.seconds, sample.block);
   const double space = static_cast<double>(space_candidates);
-  const double core_seconds = mean * space;
+  const double factor = sample.whole_run_factor;
+  const double sample_seconds = mean * space;
+  const double core_seconds = sample_seconds * factor;
   const double wall = core_seconds / static_cast<double>(std::max<std::size_t>(workers, 1));
-  const double share = sorted.empty() ? 0 : static_cast<double>(sample.found) / n;
+  const double decided = sample.decided != 0 ? static_cast<double>(sample.decided) : n;
+  const double share = decided == 0 ? 0 : static_cast<double>(sample.found) / decided;
   const auto expected_found = static_cast<std::uint64_t>(share * space + 0.5);
   const std::uint64_t peak_mb = estimated_peak_bytes(plan, expected_found) >> 20;
   const double max = sorted.empty() ? 0 : sorted.back();
@@ -107,27 +117,37 @@ std::string render_estimate(const ExplorationPlan& plan, const EstimateSample& s
     }
   }
   if (json) {
-    return cat(
-        "{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
-        ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
-        "\",\"space_candidates\":", space_candidates, ",\"sampled\":", sorted.size(),
-        ",\"sample\":", plan.sample, ",\"run_length\":", sample.block,
-        ",\"median_ms\":", ms(quantile(sorted, 0.5)), ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
-        ",\"p99_ms\":", ms(quantile(sorted, 0.99)), ",\"max_ms\":", ms(max),
-        ",\"mean_ms\":", ms(mean), ",\"core_hours\":", hours(core_seconds),
-        ",\"core_hours_low\":", hours(low * space), ",\"core_hours_high\":", hours(high * space),
-        ",\"found\":", expected_found, ",\"peak_mb\":", peak_mb,
-        ",\"wall_seconds\":", decimal_places(wall, 1), ",\"workers\":", workers,
-        ",\"simd_level\":\"", simd_level, "\",\"dearest\":[", dearest, "]}\n");
+    return cat("{\"space\":\"", space_kind_name(plan.space.kind), "\",\"size\":", plan.space.k,
+               ",\"max_lcm\":", plan.space.bound, ",\"search\":\"", search_kind_name(plan.search),
+               "\",\"space_candidates\":", space_candidates,
+               ",\"sampled\":", static_cast<std::uint64_t>(decided), ",\"timed\":", sorted.size(),
+               ",\"sample\":", plan.sample, ",\"run_length\":", sample.block,
+               ",\"median_ms\":", ms(quantile(sorted, 0.5)),
+               ",\"p90_ms\":", ms(quantile(sorted, 0.9)),
+               ",\"p99_ms\":", ms(quantile(sorted, 0.99)), ",\"max_ms\":", ms(max),
+               ",\"mean_ms\":", ms(mean), ",\"core_hours\":", hours(core_seconds),
+               ",\"core_hours_low\":", hours(low * space * factor),
+               ",\"core_hours_high\":", hours(high * space * factor),
+               ",\"sample_core_hours\":", hours(sample_seconds),
+               ",\"whole_run_factor\":", decimal_places(factor, 3), ",\"found\":", expected_found,
+               ",\"peak_mb\":", peak_mb, ",\"wall_seconds\":", decimal_places(wall, 1),
+               ",\"workers\":", workers, ",\"simd_level\":\"", simd_level, "\",\"dearest\":[",
+               dearest, "]}\n");
   }
   return cat("space: ", describe_space(plan.space), ", ", search_kind_name(plan.search),
-             " search\n", "sampled: ", sorted.size(), " of ", space_candidates, " candidates (",
-             sample.how, ")\n", "CPU time per candidate: median ", ms(quantile(sorted, 0.5)),
-             " ms, p90 ", ms(quantile(sorted, 0.9)), " ms, p99 ", ms(quantile(sorted, 0.99)),
-             " ms, max ", ms(max), " ms, mean ", ms(mean), " ms\n",
-             "whole space: ", hours(core_seconds), " core-hours (90% interval ", hours(low * space),
-             " to ", hours(high * space), "); ", duration_text(wall), " on this machine's ",
+             " search\n", "sampled: ", static_cast<std::uint64_t>(decided), " of ",
+             space_candidates, " candidates (", sample.how, ")\n",
+             "CPU time per candidate: median ", ms(quantile(sorted, 0.5)), " ms, p90 ",
+             ms(quantile(sorted, 0.9)), " ms, p99 ", ms(quantile(sorted, 0.99)), " ms, max ",
+             ms(max), " ms, mean ", ms(mean), " ms\n", "whole space: ", hours(core_seconds),
+             " core-hours (90% interval ", hours(low * space * factor), " to ",
+             hours(high * space * factor), "); ", duration_text(wall), " on this machine's ",
              workers, workers == 1 ? " worker" : " workers", " (SIMD level ", simd_level, ")\n",
+             factor == 1 ? std::string()
+                         : cat("(the sampled runs cost ", hours(sample_seconds),
+                               " core-hours; a whole run costs ", decimal_places(factor, 2),
+                               " of that, its stores holding every set decided before a "
+                               "candidate)\n"),
              "irreducible covering sets: about ", expected_found, "; peak memory: about ", peak_mb,
              " MB\n", dearest.empty() ? "" : "dearest sampled candidates:\n", dearest);
 }

@@ -83,6 +83,8 @@ constexpr Technique kTechniques[] = {
     {"local-search", &DecisionOptions::local_search},
     {"deletions", &DecisionOptions::deletions},
     {"covers", &DecisionOptions::covers},
+    // sets the search does not settle at once handed to the moduli search
+    {"moduli-search", &DecisionOptions::moduli_search},
 };
 
 // The techniques of the moduli search (symmetry and fibres switch off both
@@ -112,8 +114,8 @@ Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_v
     if (found == nullptr && moduli_found == nullptr) {
       return fail(
           cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
-              "deletions or covers (and for moduli sets bound, projection, fail-first or "
-              "classes), not ",
+              "deletions, covers or moduli-search (and for moduli sets bound, projection, "
+              "fail-first or classes), not ",
               quoted(name)));
     }
     if (found != nullptr) options.*(found->flag) = false;

@@ -16,6 +16,7 @@
 #include "engine/dominance_store.h"
 #include "engine/fibre_rule.h"
 #include "engine/local_cover_search.h"
+#include "engine/moduli_decision.h"
 #include "engine/period.h"
 #include "engine/prime_power.h"
 #include "engine/redundant_class.h"
@@ -732,6 +733,20 @@ class DecisionDfs {
 };
 
 // The reciprocal-sum pre-test as find_cover makes it.
+// The moduli search on the reduced set, polling the stop flag; an error
+// (it wants distinct moduli, which a merge may not leave) means the set
+// stays with this search.
+std::optional<ModuliDecision> hand_to_moduli_search(std::span<const std::uint64_t> active,
+                                                    std::uint64_t budget,
+                                                    const std::atomic<bool>* stop) {
+  const ModuliProgress progress = [stop](std::uint64_t) {
+    return stop == nullptr || !stop->load(std::memory_order_relaxed);
+  };
+  auto decided = decide_moduli(active, budget, ModuliOptions{}, nullptr, progress);
+  if (!decided) return std::nullopt;
+  return std::move(*decided);
+}
+
 bool sum_below_one(std::span<const std::uint64_t> moduli, const std::optional<std::uint64_t>& lcm) {
   if (!lcm) return reciprocal_sum_below_one(moduli);
   u128 sum = 0;
@@ -806,11 +821,48 @@ Result<CoverDecision> decide_cover(std::span<const std::uint64_t> moduli, std::u
         }
       }
     }
-    DecisionDfs dfs(active, reduction.period, max_nodes, memo, wide_bitset_kernels(level), options);
-    out.outcome = dfs.run();
-    out.nodes = dfs.nodes();
+    const auto search = [&](std::uint64_t budget) {
+      DecisionDfs dfs(active, reduction.period, budget, memo, wide_bitset_kernels(level), options);
+      out.outcome = dfs.run();
+      out.nodes += dfs.nodes();
+      if (out.outcome != SearchOutcome::Found) return;
+      for (std::size_t j = 0; j < active.size(); ++j) residues[active_items[j]] = dfs.residue(j);
+    };
+    std::uint64_t left = max_nodes;
+    bool settled = false;
+    // The decision search first, with a small budget: it settles most sets
+    // in far fewer nodes than that, sooner than the moduli search would set
+    // up its class counts.
+    if (options.moduli_search && active.size() >= options.moduli_min_moduli &&
+        options.moduli_probe_nodes < max_nodes) {
+      search(options.moduli_probe_nodes);
+      settled = out.outcome != SearchOutcome::BudgetExceeded;
+      if (!settled) {
+        if (options.stop != nullptr && options.stop->load(std::memory_order_relaxed)) return out;
+        if (left != UINT64_MAX) left -= out.nodes;
+        const auto handed =
+            hand_to_moduli_search(active, std::min(left, options.moduli_max_nodes), options.stop);
+        if (handed) {
+          out.nodes += handed->nodes;
+          if (left != UINT64_MAX) left -= std::min(left, handed->nodes);
+          if (handed->outcome == ModuliOutcome::Stopped) return out;
+          if (handed->outcome == ModuliOutcome::NoCovering) {
+            out.outcome = SearchOutcome::NotFound;
+            return out;
+          }
+          if (handed->outcome == ModuliOutcome::Covering) {
+            for (std::size_t j = 0; j < active.size(); ++j) {
+              residues[active_items[j]] = handed->residues[j];
+            }
+            out.outcome = SearchOutcome::Found;
+            settled = true;
+          }
+        }
+        if (!settled && left == 0) return out;
+      }
+    }
+    if (!settled) search(left);
     if (out.outcome != SearchOutcome::Found) return out;
-    for (std::size_t j = 0; j < active.size(); ++j) residues[active_items[j]] = dfs.residue(j);
   }
   out.outcome = SearchOutcome::Found;
   expand_merged_residues(reduction, residues);

@@ -70,6 +70,16 @@ struct DecisionOptions {
   bool deletions = true;
   // Sets known to cover settle candidates that hold one (cover_store.h).
   bool covers = true;
+  // A set of at least moduli_min_moduli active moduli that this search
+  // does not settle within moduli_probe_nodes nodes is handed to the moduli
+  // search (moduli_decision.h), whose class-gain bound and branching on a
+  // modulus' classes refute in thousands of nodes what this search needs
+  // millions for; it is exact too, and a set it does not settle within
+  // moduli_max_nodes goes back to this search.
+  bool moduli_search = true;
+  std::size_t moduli_min_moduli = 8;
+  std::uint64_t moduli_probe_nodes = 4096;
+  std::uint64_t moduli_max_nodes = std::uint64_t{1} << 22;
   // When set, a search polls the flag every thousand nodes or so and, once
   // it reads true, ends as BudgetExceeded: a stop request from another
   // thread or a signal handler abandons the search within milliseconds.
