@@ -4,13 +4,17 @@
 #include <chrono>
 #include <ctime>
 
+#include "base/checksum.h"
 #include "base/text_format.h"
+#include "census/worker_pool.h"
 #include "census_tool/census_tool.h"
 #include "census_tool/least_lcm.h"
 #include "census_tool/moduli_options.h"
+#include "census_tool/split_decision.h"
 #include "census_tool/stop_request.h"
 #include "cli/output_paths.h"
 #include "cli/read_file.h"
+#include "cli/run_lock.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
 #include "engine/period.h"
@@ -52,6 +56,7 @@ class ProgressLines {
       : log_(log), on_(on), interval_(interval_s), next_(std::chrono::steady_clock::now()) {
     next_ += interval_;
   }
+  bool on() const { return on_; }
   bool operator()(std::string_view what, std::uint64_t nodes) {
     // SIGINT, SIGTERM and SIGHUP stop the search at its next progress check.
     if (stop_requested()) return false;
@@ -79,6 +84,64 @@ Result<std::vector<std::uint64_t>> moduli_of(const CensusOptions& o) {
   return moduli;
 }
 
+// The checkpoint of a moduli decision without --checkpoint: beside the
+// proof, or in the current folder under a name that says which set and
+// budget it belongs to, so that the same command finds it again.
+std::string default_moduli_checkpoint(const CensusOptions& o,
+                                      const std::optional<OutputFile>& proof,
+                                      std::span<const std::uint64_t> moduli) {
+  if (proof) return proof->given() + ".checkpoint";
+  std::string name = o.divisors_of != 0
+                         ? cat("tilvane-census-divisors-", o.divisors_of, "-", o.min_modulus)
+                         : cat("tilvane-census-moduli-",
+                               checksum_hex(trace_numbers("moduli", moduli)).substr(0, 8));
+  if (o.plan.max_nodes != 0) name += cat("-nodes-", o.plan.max_nodes);
+  return name + ".checkpoint";
+}
+
+// Prepares the checkpoint (unless --checkpoint none) and takes the run lock
+// on it, or on the proof when there is no checkpoint.
+Status prepare_checkpoint(const CensusOptions& o, const std::optional<OutputFile>& proof,
+                          std::span<const std::uint64_t> moduli,
+                          std::optional<OutputFile>& checkpoint, std::optional<RunLock>& lock) {
+  if (o.checkpoint != kNoCheckpoint) {
+    const std::string path =
+        o.checkpoint.empty() ? default_moduli_checkpoint(o, proof, moduli) : o.checkpoint;
+    auto file = OutputFile::prepare("--checkpoint", path);
+    if (!file) {
+      if (!o.checkpoint.empty()) return std::move(file).take_error();
+      return fail(cat("the checkpoint: ", file.error(),
+                      "; give --checkpoint FILE in a folder you may write, or --checkpoint none to "
+                      "run without one"));
+    }
+    checkpoint = std::move(*file);
+  }
+  std::vector<NamedOutput> named;
+  if (proof) named.push_back({"--proof", proof->target()});
+  if (proof) named.push_back({"the trace pieces", trace_pieces_folder(*proof)});
+  if (checkpoint) named.push_back({"--checkpoint", checkpoint->target()});
+  if (auto distinct = check_distinct_outputs(named); !distinct) return distinct;
+  const std::optional<OutputFile>& locked = checkpoint ? checkpoint : proof;
+  if (locked) {
+    auto taken = RunLock::take(locked->target());
+    if (!taken) return std::move(taken).take_error();
+    lock = std::move(*taken);
+  }
+  return {};
+}
+
+// The lines that name a decision in its checkpoint.
+std::string run_name(const CensusOptions& o, std::span<const std::uint64_t> moduli) {
+  const ModuliOptions& m = o.moduli_search;
+  std::string switches;
+  for (const bool on :
+       {m.bound, m.fail_first, m.symmetry, m.project, m.fibres, m.class_branching}) {
+    switches += on ? '1' : '0';
+  }
+  return cat("version ", TILVANE_VERSION, "\n", trace_numbers("moduli", moduli), "\noptions ",
+             switches, "\nmax-nodes ", o.plan.max_nodes, "\n");
+}
+
 Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& log,
                        ProgressLines& progress, const std::optional<OutputFile>& proof) {
   auto moduli = moduli_of(o);
@@ -87,6 +150,11 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
   if (!period) return std::move(period).take_error();
   const std::clock_t start = std::clock();
   log << cat("moduli: ", moduli->size(), ", period ", *period, "\n");
+  std::optional<OutputFile> checkpoint;
+  std::optional<RunLock> lock;
+  if (auto ok = prepare_checkpoint(o, proof, *moduli, checkpoint, lock); !ok) {
+    return std::move(ok).take_error();
+  }
   if (reciprocal_sum_below_one(*moduli)) {
     if (proof) {
       if (auto w = proof->write(cat(trace_numbers("density", *moduli), "\n")); !w) {
@@ -97,13 +165,30 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
     log << "settled by: reciprocal sum below 1 (no search)\n";
     return kExitNoCovering;
   }
-  TraceText trace;
-  const std::uint64_t budget = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
-  auto decision = decide_moduli(*moduli, budget, o.moduli_search, proof ? &trace : nullptr,
-                                [&](std::uint64_t nodes) { return progress("search", nodes); });
-  if (!decision) return std::move(decision).take_error();
-  const std::string facts = cat(decision->nodes, " nodes, ", seconds(cpu_seconds_since(start)),
-                                " s CPU; ", moduli_techniques(*decision, o.moduli_search));
+  SplitSettings settings;
+  settings.max_nodes = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
+  settings.options = o.moduli_search;
+  settings.threads = o.threads != 0 ? o.threads : available_cpu_count();
+  settings.proof = proof ? &*proof : nullptr;
+  settings.checkpoint = checkpoint ? &*checkpoint : nullptr;
+  settings.run_name = run_name(o, *moduli);
+  settings.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
+  settings.progress_interval = std::chrono::seconds(o.progress_interval_s);
+  if (progress.on()) {
+    settings.progress = [&](std::string_view line) {
+      log << cat("tilvane-census: ", line, "\n") << std::flush;
+    };
+  }
+  settings.stop = [] { return stop_requested(); };
+  settings.note = [&](std::string_view line) { log << cat(line, "\n") << std::flush; };
+  auto split = decide_split(*moduli, settings);
+  if (!split) return std::move(split).take_error();
+  const ModuliDecision* decision = &split->decision;
+  const std::string facts =
+      cat(decision->nodes, " nodes, ", seconds(cpu_seconds_since(start)), " s CPU, ",
+          split->subproblems, " subproblems on ", settings.threads,
+          settings.threads == 1 ? " thread; " : " threads; ",
+          moduli_techniques(*decision, o.moduli_search));
   switch (decision->outcome) {
     case ModuliOutcome::Covering: {
       auto text = covering_text(*moduli, decision->residues, *period);
@@ -113,9 +198,6 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
       return kExitCovering;
     }
     case ModuliOutcome::NoCovering:
-      if (proof) {
-        if (auto w = proof->write(trace.text()); !w) return std::move(w).take_error();
-      }
       out << "no covering\n";
       log << cat("no covering: ", facts, "\n");
       return kExitNoCovering;
@@ -124,6 +206,9 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
       return kExitIncomplete;
     case ModuliOutcome::Stopped:
       log << cat("stopped: ", facts, "\n");
+      log << (split->checkpoint_written ? cat("checkpoint written to ", checkpoint->given(),
+                                              "; run the same command again to resume\n")
+                                        : std::string("no checkpoint, so a new run starts over\n"));
       return kExitStopped;
   }
   return kExitFailure;
