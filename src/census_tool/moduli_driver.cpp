@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "base/checksum.h"
+#include "base/quoted.h"
 #include "base/text_format.h"
 #include "census/worker_pool.h"
 #include "census_tool/census_tool.h"
@@ -12,6 +14,7 @@
 #include "census_tool/moduli_options.h"
 #include "census_tool/split_decision.h"
 #include "census_tool/stop_request.h"
+#include "cli/atomic_file.h"
 #include "cli/output_paths.h"
 #include "cli/read_file.h"
 #include "cli/run_lock.h"
@@ -48,32 +51,6 @@ Result<std::string> covering_text(std::span<const std::uint64_t> moduli,
   for (const Congruence& c : cover) text += cat(c.modulus, " ", c.residue, "\n");
   return text;
 }
-
-// Progress lines every interval seconds on the log.
-class ProgressLines {
- public:
-  ProgressLines(std::ostream& log, bool on, std::uint64_t interval_s)
-      : log_(log), on_(on), interval_(interval_s), next_(std::chrono::steady_clock::now()) {
-    next_ += interval_;
-  }
-  bool on() const { return on_; }
-  bool operator()(std::string_view what, std::uint64_t nodes) {
-    // SIGINT, SIGTERM and SIGHUP stop the search at its next progress check.
-    if (stop_requested()) return false;
-    if (!on_) return true;
-    const auto now = std::chrono::steady_clock::now();
-    if (now < next_) return true;
-    next_ = now + interval_;
-    log_ << cat("tilvane-census: ", what, ": ", nodes, " nodes\n") << std::flush;
-    return true;
-  }
-
- private:
-  std::ostream& log_;
-  bool on_;
-  std::chrono::seconds interval_;
-  std::chrono::steady_clock::time_point next_;
-};
 
 Result<std::vector<std::uint64_t>> moduli_of(const CensusOptions& o) {
   if (o.moduli_file.empty()) return o.moduli;
@@ -142,8 +119,59 @@ std::string run_name(const CensusOptions& o, std::span<const std::uint64_t> modu
              switches, "\nmax-nodes ", o.plan.max_nodes, "\n");
 }
 
-Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& log,
-                       ProgressLines& progress, const std::optional<OutputFile>& proof) {
+// What every split decision of a run shares; progress lines begin with
+// what (with a colon) when it is not empty.
+SplitSettings split_settings(const CensusOptions& o, bool progress, std::ostream& log,
+                             const std::string& what) {
+  SplitSettings settings;
+  settings.max_nodes = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
+  settings.options = o.moduli_search;
+  settings.threads = o.threads != 0 ? o.threads : available_cpu_count();
+  settings.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
+  settings.progress_interval = std::chrono::seconds(o.progress_interval_s);
+  if (progress) {
+    settings.progress = [&log, what](std::string_view line) {
+      log << cat("tilvane-census: ", what, what.empty() ? "" : ": ", line, "\n") << std::flush;
+    };
+  }
+  settings.stop = [] { return stop_requested(); };
+  settings.note = [&log](std::string_view line) { log << cat(line, "\n") << std::flush; };
+  return settings;
+}
+
+// The proof of a scan, streamed to its file as the scan goes: lines, and
+// whole traces from files, in order. Nothing takes the file's name before
+// commit.
+class StreamedProof final : public TraceSink {
+ public:
+  explicit StreamedProof(AtomicFileWriter writer) : writer_(std::move(writer)) {}
+  void line(std::string_view text) override {
+    buffer_ += text;
+    buffer_ += '\n';
+    if (buffer_.size() >= (1 << 16)) flush();
+  }
+  void append_file(const std::string& path) {
+    flush();
+    if (status_) status_ = writer_.append_file(path);
+  }
+  Status commit() {
+    flush();
+    if (!status_) return status_;
+    return writer_.commit();
+  }
+
+ private:
+  void flush() {
+    if (status_ && !buffer_.empty()) status_ = writer_.append(buffer_);
+    buffer_.clear();
+  }
+  AtomicFileWriter writer_;
+  std::string buffer_;
+  Status status_;
+};
+
+Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& log, bool progress,
+                       const std::optional<OutputFile>& proof) {
   auto moduli = moduli_of(o);
   if (!moduli) return std::move(moduli).take_error();
   auto period = common_period(*moduli);
@@ -165,22 +193,10 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
     log << "settled by: reciprocal sum below 1 (no search)\n";
     return kExitNoCovering;
   }
-  SplitSettings settings;
-  settings.max_nodes = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
-  settings.options = o.moduli_search;
-  settings.threads = o.threads != 0 ? o.threads : available_cpu_count();
+  SplitSettings settings = split_settings(o, progress, log, "");
   settings.proof = proof ? &*proof : nullptr;
   settings.checkpoint = checkpoint ? &*checkpoint : nullptr;
   settings.run_name = run_name(o, *moduli);
-  settings.checkpoint_interval = std::chrono::seconds(o.checkpoint_interval_s);
-  settings.progress_interval = std::chrono::seconds(o.progress_interval_s);
-  if (progress.on()) {
-    settings.progress = [&](std::string_view line) {
-      log << cat("tilvane-census: ", line, "\n") << std::flush;
-    };
-  }
-  settings.stop = [] { return stop_requested(); };
-  settings.note = [&](std::string_view line) { log << cat(line, "\n") << std::flush; };
   auto split = decide_split(*moduli, settings);
   if (!split) return std::move(split).take_error();
   const ModuliDecision* decision = &split->decision;
@@ -214,9 +230,37 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
   return kExitFailure;
 }
 
-Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& log,
-                      ProgressLines& progress, const std::optional<OutputFile>& proof) {
-  TraceText trace;
+Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& log, bool progress,
+                      const std::optional<OutputFile>& proof) {
+  // Each L's trace goes to a file of its own beside the proof, and from
+  // there to the end of the proof, which takes its name when the scan ends.
+  std::optional<StreamedProof> trace;
+  std::optional<OutputFile> searching;
+  if (proof) {
+    const std::string path = proof->target() + ".searching";
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+      return fail(cat(quoted(path), " is in the way of the proof; move it away"));
+    }
+    auto file = OutputFile::prepare("--proof", path);
+    if (!file) return std::move(file).take_error();
+    searching = std::move(*file);
+    auto writer = AtomicFileWriter::open(proof->target(), proof->given());
+    if (!writer) return std::move(writer).take_error();
+    trace.emplace(std::move(*writer));
+  }
+  const LeastLcmDecider decide = [&](std::uint64_t l, std::span<const std::uint64_t> moduli,
+                                     TraceSink*) -> Result<ModuliDecision> {
+    SplitSettings settings = split_settings(o, progress, log, cat("L = ", l));
+    settings.proof = searching ? &*searching : nullptr;
+    auto split = decide_split(moduli, settings);
+    if (!split) return std::move(split).take_error();
+    if (split->decision.outcome == ModuliOutcome::NoCovering && searching) {
+      trace->append_file(searching->target());
+      if (auto removed = searching->remove(); !removed) return std::move(removed).take_error();
+    }
+    return split->decision;
+  };
   const std::uint64_t budget = o.plan.max_nodes == 0 ? UINT64_MAX : o.plan.max_nodes;
   const std::uint64_t max_lcm = o.plan.space.bound == 0 ? kPeriodLimit : o.plan.space.bound;
   const std::clock_t start = std::clock();
@@ -247,16 +291,14 @@ Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& l
     }
     out.flush();
   };
-  auto scan = scan_least_lcm(
-      o.min_modulus, max_lcm, budget, o.moduli_search, proof ? &trace : nullptr,
-      [&](std::uint64_t l, std::uint64_t nodes) { return progress(cat("L = ", l), nodes); },
-      report);
+  auto scan = scan_least_lcm(o.min_modulus, max_lcm, budget, o.moduli_search,
+                             trace ? &*trace : nullptr, {}, report, decide);
   if (!scan) return std::move(scan).take_error();
   out << cat("settled by density (reciprocal sum below 1): ", scan->density_settled,
              " values of L\n");
   out << cat("refuted by search: ", refuted.empty() ? std::string("none") : refuted, "\n");
-  if (proof && (scan->least || !scan->stopped)) {
-    if (auto w = proof->write(trace.text()); !w) return std::move(w).take_error();
+  if (trace && (scan->least || !scan->stopped)) {
+    if (auto w = trace->commit(); !w) return std::move(w).take_error();
   }
   log << cat("total: ", seconds(cpu_seconds_since(start)), " s CPU\n");
   if (scan->stopped) {
@@ -289,9 +331,8 @@ Result<int> run_moduli_action(const CensusOptions& o, std::ostream& out, std::os
     proof = std::move(*file);
   }
   set_stop_notice("stopping\n");
-  ProgressLines lines(log, progress, o.progress_interval_s);
-  return o.action == CensusOptions::Action::LeastLcm ? least_lcm(o, out, log, lines, proof)
-                                                     : decide_one(o, out, log, lines, proof);
+  return o.action == CensusOptions::Action::LeastLcm ? least_lcm(o, out, log, progress, proof)
+                                                     : decide_one(o, out, log, progress, proof);
 }
 
 }  // namespace tilvane
