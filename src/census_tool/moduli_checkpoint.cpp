@@ -13,7 +13,11 @@ constexpr std::string_view kMagic = "tilvane-census moduli checkpoint\n";
 constexpr std::string_view kElapsed = "elapsed-ms ";
 constexpr std::string_view kChecksum = "checksum ";
 
-constexpr std::string_view outcome_word(ModuliOutcome outcome) {
+Error damaged(std::string_view what) { return fail(cat("checkpoint is damaged: ", what)); }
+
+}  // namespace
+
+std::string_view outcome_word(ModuliOutcome outcome) {
   switch (outcome) {
     case ModuliOutcome::Covering:
       return "covering";
@@ -27,21 +31,16 @@ constexpr std::string_view outcome_word(ModuliOutcome outcome) {
   return "stopped";
 }
 
-Error damaged(std::string_view what) { return fail(cat("checkpoint is damaged: ", what)); }
-
-std::vector<std::string_view> words_of(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    const std::size_t end = std::min(line.find(' ', at), line.size());
-    words.push_back(line.substr(at, end - at));
-    at = end + 1;
+std::optional<ModuliOutcome> outcome_of_word(std::string_view word) {
+  for (const ModuliOutcome o : {ModuliOutcome::Covering, ModuliOutcome::NoCovering,
+                                ModuliOutcome::Undecided, ModuliOutcome::Stopped}) {
+    if (word == outcome_word(o)) return o;
   }
-  return words;
+  return std::nullopt;
 }
 
-Result<SubproblemRecord> parse_done(std::string_view line) {
-  const std::vector<std::string_view> w = words_of(line);
+Result<SubproblemRecord> parse_subproblem_record(std::string_view line) {
+  const std::vector<std::string_view> w = split_words(line);
   if (w.size() < 9 || w[0] != "done") return damaged(cat("bad line ", line));
   SubproblemRecord r;
   std::uint64_t* const counts[] = {&r.index,
@@ -56,15 +55,9 @@ Result<SubproblemRecord> parse_done(std::string_view line) {
     if (!value) return damaged(cat("bad line ", line));
     *counts[i] = *value;
   }
-  bool known = false;
-  for (const ModuliOutcome o :
-       {ModuliOutcome::Covering, ModuliOutcome::NoCovering, ModuliOutcome::Undecided}) {
-    if (w[2] == outcome_word(o)) {
-      r.decision.outcome = o;
-      known = true;
-    }
-  }
-  if (!known) return damaged(cat("bad line ", line));
+  const auto outcome = outcome_of_word(w[2]);
+  if (!outcome || *outcome == ModuliOutcome::Stopped) return damaged(cat("bad line ", line));
+  r.decision.outcome = *outcome;
   for (std::size_t i = 9; i < w.size(); ++i) {
     const auto value = parse_unsigned_decimal(w[i]);
     if (!value) return damaged(cat("bad line ", line));
@@ -76,18 +69,18 @@ Result<SubproblemRecord> parse_done(std::string_view line) {
   return r;
 }
 
-}  // namespace
+std::string render_subproblem_record(const SubproblemRecord& r) {
+  const ModuliDecision& d = r.decision;
+  std::string text =
+      cat("done ", r.index, " ", outcome_word(d.outcome), " ", d.nodes, " ", d.bound_leaves, " ",
+          d.projected_leaves, " ", d.fibre_branches, " ", d.class_branches, " ", d.bare_leaves);
+  for (const std::uint64_t residue : d.residues) text += cat(" ", residue);
+  return text;
+}
 
 std::string render_moduli_checkpoint(const ModuliCheckpoint& c) {
   std::string text = cat(kMagic, c.run, kElapsed, c.elapsed_ms, "\n");
-  for (const SubproblemRecord& r : c.done) {
-    const ModuliDecision& d = r.decision;
-    text +=
-        cat("done ", r.index, " ", outcome_word(d.outcome), " ", d.nodes, " ", d.bound_leaves, " ",
-            d.projected_leaves, " ", d.fibre_branches, " ", d.class_branches, " ", d.bare_leaves);
-    for (const std::uint64_t residue : d.residues) text += cat(" ", residue);
-    text += '\n';
-  }
+  for (const SubproblemRecord& r : c.done) text += render_subproblem_record(r) + "\n";
   return text + cat(kChecksum, checksum_hex(text), "\n");
 }
 
@@ -117,7 +110,7 @@ Result<ModuliCheckpoint> parse_moduli_checkpoint(std::string_view text) {
       c.elapsed_ms = *ms;
       continue;
     }
-    auto record = parse_done(text_line);
+    auto record = parse_subproblem_record(text_line);
     if (!record) return std::move(record).take_error();
     c.done.push_back(std::move(*record));
   }

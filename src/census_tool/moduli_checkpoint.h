@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,16 @@ struct ModuliCheckpoint {
 };
 
 std::string render_moduli_checkpoint(const ModuliCheckpoint& checkpoint);
+
+// An outcome as one word ("covering", "refuted", "undecided", "stopped"),
+// and back.
+std::string_view outcome_word(ModuliOutcome outcome);
+std::optional<ModuliOutcome> outcome_of_word(std::string_view word);
+
+// One finished subproblem as its checkpoint line ("done ...", no line
+// feed), which a cluster run also sends from rank to rank, and back.
+std::string render_subproblem_record(const SubproblemRecord& record);
+Result<SubproblemRecord> parse_subproblem_record(std::string_view line);
 
 // Fails with "checkpoint is damaged: {what}" for a text cut short, altered
 // or not such a checkpoint.

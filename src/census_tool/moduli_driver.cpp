@@ -171,7 +171,7 @@ class StreamedProof final : public TraceSink {
 };
 
 Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& log, bool progress,
-                       const std::optional<OutputFile>& proof) {
+                       const std::optional<OutputFile>& proof, SplitSettings::Cluster* cluster) {
   auto moduli = moduli_of(o);
   if (!moduli) return std::move(moduli).take_error();
   auto period = common_period(*moduli);
@@ -180,8 +180,12 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
   log << cat("moduli: ", moduli->size(), ", period ", *period, "\n");
   std::optional<OutputFile> checkpoint;
   std::optional<RunLock> lock;
-  if (auto ok = prepare_checkpoint(o, proof, *moduli, checkpoint, lock); !ok) {
-    return std::move(ok).take_error();
+  // Rank 0 alone keeps the checkpoint and writes the outputs.
+  const bool computes_only = cluster != nullptr && cluster->rank != 0;
+  if (!computes_only) {
+    if (auto ok = prepare_checkpoint(o, proof, *moduli, checkpoint, lock); !ok) {
+      return std::move(ok).take_error();
+    }
   }
   if (reciprocal_sum_below_one(*moduli)) {
     if (proof) {
@@ -197,14 +201,30 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
   settings.proof = proof ? &*proof : nullptr;
   settings.checkpoint = checkpoint ? &*checkpoint : nullptr;
   settings.run_name = run_name(o, *moduli);
+  settings.cluster = cluster;
   auto split = decide_split(*moduli, settings);
   if (!split) return std::move(split).take_error();
   const ModuliDecision* decision = &split->decision;
+  if (computes_only) {
+    // Another rank knows the outcome, not the covering: rank 0 tells it.
+    switch (decision->outcome) {
+      case ModuliOutcome::Covering:
+        return kExitCovering;
+      case ModuliOutcome::NoCovering:
+        return kExitNoCovering;
+      case ModuliOutcome::Undecided:
+        return kExitIncomplete;
+      case ModuliOutcome::Stopped:
+        return kExitStopped;
+    }
+  }
+  const std::string workers =
+      cat(cluster != nullptr ? cat(cluster->ranks, " ranks of ") : std::string(), settings.threads,
+          settings.threads == 1 ? " thread" : " threads");
   const std::string facts =
-      cat(decision->nodes, " nodes, ", seconds(cpu_seconds_since(start)), " s CPU, ",
-          split->subproblems, " subproblems on ", settings.threads,
-          settings.threads == 1 ? " thread; " : " threads; ",
-          moduli_techniques(*decision, o.moduli_search));
+      cat(decision->nodes, " nodes, ", seconds(cpu_seconds_since(start)), " s CPU",
+          cluster != nullptr ? " on rank 0, " : ", ", split->subproblems, " subproblems on ",
+          workers, "; ", moduli_techniques(*decision, o.moduli_search));
   switch (decision->outcome) {
     case ModuliOutcome::Covering: {
       auto text = covering_text(*moduli, decision->residues, *period);
@@ -323,7 +343,26 @@ Result<int> least_lcm(const CensusOptions& o, std::ostream& out, std::ostream& l
 }  // namespace
 
 Result<int> run_moduli_action(const CensusOptions& o, std::ostream& out, std::ostream& log,
-                              bool progress) {
+                              bool progress, ClusterRole* cluster) {
+  if (cluster != nullptr && cluster->ranks() > 1 && cluster->link() != nullptr &&
+      o.action == CensusOptions::Action::Moduli) {
+    SplitSettings::Cluster role{cluster->rank(), static_cast<int>(cluster->ranks()),
+                                cluster->link(), !o.proof.empty()};
+    std::optional<OutputFile> proof;
+    if (role.rank == 0 && !o.proof.empty()) {
+      auto file = OutputFile::prepare("--proof", o.proof);
+      if (!file) {
+        send_unsettled(role, Result<int>(fail(file.error())));
+        return std::move(file).take_error();
+      }
+      proof = std::move(*file);
+    }
+    set_stop_notice(role.rank == 0 ? "stopping\n" : nullptr);
+    Result<int> status = decide_one(o, out, log, progress && role.rank == 0, proof, &role);
+    send_unsettled(role, status);
+    return status;
+  }
+  if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
   std::optional<OutputFile> proof;
   if (!o.proof.empty()) {
     auto file = OutputFile::prepare("--proof", o.proof);
@@ -331,8 +370,9 @@ Result<int> run_moduli_action(const CensusOptions& o, std::ostream& out, std::os
     proof = std::move(*file);
   }
   set_stop_notice("stopping\n");
-  return o.action == CensusOptions::Action::LeastLcm ? least_lcm(o, out, log, progress, proof)
-                                                     : decide_one(o, out, log, progress, proof);
+  return o.action == CensusOptions::Action::LeastLcm
+             ? least_lcm(o, out, log, progress, proof)
+             : decide_one(o, out, log, progress, proof, nullptr);
 }
 
 }  // namespace tilvane

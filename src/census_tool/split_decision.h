@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "census_tool/message_link.h"
 #include "cli/output_paths.h"
 #include "engine/moduli_decision.h"
 
@@ -53,6 +54,22 @@ struct SplitSettings {
   std::function<bool()> stop;
   // Told of a resumed run ("resuming from ...").
   std::function<void(std::string_view)> note;
+  // A cluster run: every rank splits the search alike and decides the
+  // subproblems whose number leaves its rank modulo ranks; the others send
+  // each result, with its trace piece, to rank 0, which alone keeps the
+  // checkpoint and writes the proof, so the answer and the proof are those
+  // of a single process. Rank 0 tells the others how far the answer needs
+  // them, when to stop, and the outcome.
+  struct Cluster {
+    int rank = 0;
+    int ranks = 1;
+    MessageLink* link = nullptr;  // rank 0 hears every rank; others talk to rank 0
+    bool traced = false;          // a proof is written (on rank 0)
+    // Set once this rank has heard (or, on rank 0, told) the outcome; a run
+    // that ends without it must say so to the others (send_unsettled).
+    bool settled = false;
+  };
+  Cluster* cluster = nullptr;
 };
 
 struct SplitResult {
@@ -67,5 +84,10 @@ std::string trace_pieces_folder(const OutputFile& proof);
 
 Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli,
                                  const SplitSettings& settings);
+
+// For a rank whose run ended before its cluster settled the outcome (a
+// failure, or an end before the search): rank 0 tells the others to give
+// up (status 75: stopped), another rank tells rank 0 why it failed.
+void send_unsettled(SplitSettings::Cluster& cluster, const Result<int>& status);
 
 }  // namespace tilvane
