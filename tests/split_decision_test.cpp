@@ -8,9 +8,11 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/text_format.h"
+#include "census_tool/message_link.h"
 #include "census_tool/moduli_checkpoint.h"
 #include "census_tool/moduli_options.h"
 #include "cli/read_file.h"
@@ -189,6 +191,61 @@ TEST_F(SplitDecision, ACheckpointOfAnotherRunOrDamagedIsRefusedAndAStrangeFolder
   settings.proof = &*proof;
   EXPECT_FALSE(decide_split(moduli, settings).ok());
   EXPECT_EQ(*read_text_file(trace_pieces_folder(*proof) + "/mine"), "keep");
+}
+
+// Ranks as threads of one process, talking through an in-process hub as
+// the ranks of a cluster run talk through MPI.
+TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsCheckpoint) {
+  const std::vector<std::uint64_t> moduli = divisors_at_least(72, 3);
+  const auto run = [&](const std::string& proof_path, int ranks, bool stop_early) {
+    LocalHub hub(static_cast<std::size_t>(ranks));
+    auto proof = OutputFile::prepare("--proof", proof_path);
+    auto checkpoint = OutputFile::prepare("--checkpoint", proof_path + ".checkpoint");
+    EXPECT_TRUE(proof.ok() && checkpoint.ok());
+    std::vector<SplitSettings::Cluster> roles;
+    for (int r = 0; r < ranks; ++r) {
+      roles.push_back({r, ranks, r == 0 ? &hub.coordinator_link() : &hub.rank_link(r), true});
+    }
+    std::atomic<int> polls{0};
+    const auto settings_of = [&](int r) {
+      SplitSettings settings;
+      settings.target = 16;
+      settings.run_name = "test\n";
+      settings.cluster = &roles[static_cast<std::size_t>(r)];
+      if (r == 0) {
+        settings.proof = &*proof;
+        settings.checkpoint = &*checkpoint;
+      }
+      if (stop_early && r == 1) settings.stop = [&] { return ++polls > 2; };
+      return settings;
+    };
+    std::vector<std::thread> others;
+    std::vector<Result<SplitResult>> results(static_cast<std::size_t>(ranks), fail("not run"));
+    for (int r = 1; r < ranks; ++r) {
+      others.emplace_back(
+          [&, r] { results[static_cast<std::size_t>(r)] = decide_split(moduli, settings_of(r)); });
+    }
+    results[0] = decide_split(moduli, settings_of(0));
+    for (std::thread& t : others) t.join();
+    for (const auto& result : results) {
+      EXPECT_TRUE(result.ok()) << result.error();
+      if (result.ok()) {
+        EXPECT_EQ(result->decision.outcome, results[0]->decision.outcome);
+      }
+    }
+    for (const auto& role : roles) EXPECT_TRUE(role.settled);
+    return results[0].ok() ? results[0]->decision.outcome : ModuliOutcome::Stopped;
+  };
+  TraceText whole;
+  ASSERT_EQ(decide_moduli(moduli, UINT64_MAX, {}, &whole)->outcome, ModuliOutcome::NoCovering);
+  EXPECT_EQ(run(path("three"), 3, false), ModuliOutcome::NoCovering);
+  EXPECT_EQ(*read_text_file(path("three")), whole.text());
+  // Stopped on one rank: all stop, and two ranks resume from the checkpoint.
+  EXPECT_EQ(run(path("stopped"), 3, true), ModuliOutcome::Stopped);
+  EXPECT_TRUE(std::filesystem::exists(path("stopped.checkpoint")));
+  EXPECT_EQ(run(path("stopped"), 2, false), ModuliOutcome::NoCovering);
+  EXPECT_EQ(*read_text_file(path("stopped")), whole.text());
+  EXPECT_FALSE(std::filesystem::exists(path("stopped.checkpoint")));
 }
 
 TEST(ModuliCheckpoint, RoundTripsAndRefusesDamage) {

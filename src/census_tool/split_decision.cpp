@@ -408,9 +408,16 @@ Result<SplitResult> decide_share(std::span<const std::uint64_t> moduli, const Sp
   std::mutex mutex;
   std::vector<Finished> finished;
   std::string failure;
-  bool stopped_here = false;
+  std::atomic<bool> stopped_here{false};
+  const auto stop_here = [&] {
+    if (stop() && !halt.load()) {
+      stopped_here.store(true);
+      halt.store(true);
+    }
+  };
   const auto task = [&](std::size_t k) {
     const std::size_t i = own[k];
+    stop_here();
     if (i > horizon.load() || halt.load()) return;
     const std::string piece = cluster.traced ? cat(stem, i) : std::string();
     std::optional<PieceFile> file;
@@ -435,10 +442,7 @@ Result<SplitResult> decide_share(std::span<const std::uint64_t> moduli, const Sp
     if (!piece.empty()) ::unlink(piece.c_str());
   };
   const auto tick = [&] {
-    if (stop() && !halt.load()) {
-      stopped_here = true;
-      halt.store(true);
-    }
+    stop_here();
     if (auto going = hear(); !going) {
       std::lock_guard lock(mutex);
       if (failure.empty()) failure = going.error();
@@ -462,9 +466,9 @@ Result<SplitResult> decide_share(std::span<const std::uint64_t> moduli, const Sp
   (*pool)->for_each_index(own.size(), task, std::chrono::milliseconds(50), tick, &halt);
   tick();
   if (!outcome) {
-    const std::string end = !failure.empty() ? cat(kEndFailed, failure)
-                            : stopped_here   ? std::string(kEndStopped)
-                                             : std::string(kEnd);
+    const std::string end = !failure.empty()      ? cat(kEndFailed, failure)
+                            : stopped_here.load() ? std::string(kEndStopped)
+                                                  : std::string(kEnd);
     if (auto sent = cluster.link->send(0, end); !sent) return std::move(sent).take_error();
   }
   while (!outcome && !cluster.settled) {
@@ -602,6 +606,7 @@ Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const Sp
   // piece; rank 0 tells them how far the answer needs them, and when to
   // stop.
   std::size_t ended = 0;
+  bool broken = false;  // the link failed: no rank can be heard any more
   std::size_t horizon_sent = SIZE_MAX;
   bool stop_sent = false;
   const auto broadcast = [&](const std::string& text) {
@@ -614,7 +619,7 @@ Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const Sp
       auto received = cluster->link->receive();
       if (!received) {
         failed(received.error());
-        ++ended;  // the job cannot go on
+        broken = true;
         return;
       }
       if (!*received) break;
@@ -706,7 +711,7 @@ Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const Sp
     }
   };
   (*pool)->for_each_index(pending.size(), task, std::chrono::milliseconds(50), tick, &halt);
-  while (ended + 1 < ranks) {
+  while (!broken && ended + 1 < ranks) {
     tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
