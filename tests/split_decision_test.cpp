@@ -197,7 +197,10 @@ TEST_F(SplitDecision, ACheckpointOfAnotherRunOrDamagedIsRefusedAndAStrangeFolder
 // the ranks of a cluster run talk through MPI.
 TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsCheckpoint) {
   const std::vector<std::uint64_t> moduli = divisors_at_least(72, 3);
-  const auto run = [&](const std::string& proof_path, int ranks, bool stop_early) {
+  // stop_early: rank 1 is stopped after two subproblems; strange: rank 1
+  // was started for another run, which both refuse.
+  const auto run = [&](const std::string& proof_path, int ranks, bool stop_early,
+                       bool strange = false) {
     LocalHub hub(static_cast<std::size_t>(ranks));
     auto proof = OutputFile::prepare("--proof", proof_path);
     auto checkpoint = OutputFile::prepare("--checkpoint", proof_path + ".checkpoint");
@@ -210,7 +213,7 @@ TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsChe
     const auto settings_of = [&](int r) {
       SplitSettings settings;
       settings.target = 16;
-      settings.run_name = "test\n";
+      settings.run_name = strange && r == 1 ? "another\n" : "test\n";
       settings.cluster = &roles[static_cast<std::size_t>(r)];
       if (r == 0) {
         settings.proof = &*proof;
@@ -219,14 +222,24 @@ TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsChe
       if (stop_early && r == 1) settings.stop = [&] { return ++polls > 2; };
       return settings;
     };
+    // As the driver does: a rank whose run ends unsettled tells the others.
+    const auto decide = [&](int r) {
+      auto result = decide_split(moduli, settings_of(r));
+      SplitSettings::Cluster& role = roles[static_cast<std::size_t>(r)];
+      send_unsettled(role, result ? Result<int>(0) : Result<int>(fail(result.error())));
+      return result;
+    };
     std::vector<std::thread> others;
     std::vector<Result<SplitResult>> results(static_cast<std::size_t>(ranks), fail("not run"));
     for (int r = 1; r < ranks; ++r) {
-      others.emplace_back(
-          [&, r] { results[static_cast<std::size_t>(r)] = decide_split(moduli, settings_of(r)); });
+      others.emplace_back([&, r] { results[static_cast<std::size_t>(r)] = decide(r); });
     }
-    results[0] = decide_split(moduli, settings_of(0));
+    results[0] = decide(0);
     for (std::thread& t : others) t.join();
+    if (strange) {
+      EXPECT_FALSE(results[0].ok() || results[1].ok());
+      return ModuliOutcome::Undecided;
+    }
     for (const auto& result : results) {
       EXPECT_TRUE(result.ok()) << result.error();
       if (result.ok()) {
@@ -246,6 +259,7 @@ TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsChe
   EXPECT_EQ(run(path("stopped"), 2, false), ModuliOutcome::NoCovering);
   EXPECT_EQ(*read_text_file(path("stopped")), whole.text());
   EXPECT_FALSE(std::filesystem::exists(path("stopped.checkpoint")));
+  run(path("strange"), 2, false, true);
 }
 
 TEST(ModuliCheckpoint, RoundTripsAndRefusesDamage) {

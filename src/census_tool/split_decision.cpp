@@ -386,7 +386,11 @@ Result<SplitResult> decide_share(std::span<const std::uint64_t> moduli, const Sp
   while (!begun) {
     auto going = hear();
     if (!going) return std::move(going).take_error();
-    if (!*going) return result;
+    if (!*going) {
+      if (!outcome) return fail("rank 0 ended the run");
+      result.decision.outcome = *outcome;
+      return result;
+    }
     if (!begun) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
@@ -492,9 +496,9 @@ void send_unsettled(SplitSettings::Cluster& cluster, const Result<int>& status) 
         0, cat(kEndFailed, status ? std::string("ended before the search") : status.error()));
     return;
   }
-  const std::string text = cat(
-      kResult,
-      outcome_word(status && *status == 75 ? ModuliOutcome::Stopped : ModuliOutcome::Undecided));
+  // "result failed" names no outcome: the other ranks fail with rank 0.
+  const std::string text =
+      cat(kResult, status && *status == 75 ? outcome_word(ModuliOutcome::Stopped) : "failed");
   for (int r = 1; r < cluster.ranks; ++r) (void)cluster.link->send(r, text);
 }
 
