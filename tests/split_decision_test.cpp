@@ -154,6 +154,23 @@ TEST_F(SplitDecision, OutcomeNodesAndProofAreTheSameForAnyThreadCountAndThroughA
   EXPECT_GE(resumed, 2);  // at least the two refuted sets with many subproblems
 }
 
+TEST_F(SplitDecision, HeavyD240WithLeastModulus4OnThreeThreadsGivesTheTraceOfOneSearch) {
+  const std::vector<std::uint64_t> moduli = divisors_at_least(240, 4);
+  TraceText whole;
+  const auto sequential = decide_moduli(moduli, UINT64_MAX, {}, &whole);
+  ASSERT_EQ(sequential->outcome, ModuliOutcome::NoCovering);
+  auto proof = OutputFile::prepare("--proof", path("d240"));
+  ASSERT_TRUE(proof.ok());
+  SplitSettings settings;
+  settings.threads = 3;
+  settings.proof = &*proof;
+  const auto result = decide_split(moduli, settings);
+  ASSERT_TRUE(result.ok()) << result.error();
+  EXPECT_EQ(result->decision.nodes, sequential->nodes);
+  EXPECT_EQ(*read_text_file(path("d240")), whole.text());
+  EXPECT_TRUE(check_refutation_file(whole.text()).verified);
+}
+
 TEST_F(SplitDecision, ABudgetGivesTheSameUndecidedAnswerForAnyThreadCount) {
   const std::vector<std::uint64_t> moduli = divisors_at_least(240, 4);
   std::vector<std::uint64_t> nodes;

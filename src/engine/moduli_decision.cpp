@@ -86,7 +86,7 @@ class Search {
     frontier_ = &frontier;
   }
 
-  // Searches the subtree of a frontier node: the given classes (kFree for
+  // Searches the subtree of a frontier node: the given classes (kFreeModulus for
   // none) are assigned, and the node is searched as the full search would.
   NodeResult run_from(std::span<const std::uint32_t> classes) {
     for (std::size_t j = 0; j < classes.size(); ++j) {
