@@ -193,6 +193,7 @@ Result<int> decide_one(const CensusOptions& o, std::ostream& out, std::ostream& 
         return std::move(w).take_error();
       }
     }
+    if (cluster != nullptr) cluster->settled = true;  // as on every rank
     out << "no covering\n";
     log << "settled by: reciprocal sum below 1 (no search)\n";
     return kExitNoCovering;
