@@ -17,6 +17,7 @@
 #include "base/text_scan.h"
 #include "census/worker_pool.h"
 #include "census_tool/moduli_checkpoint.h"
+#include "census_tool/trace_pieces.h"
 #include "cli/atomic_file.h"
 #include "cli/checked_output.h"
 #include "cli/read_file.h"
@@ -26,11 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The mark of a folder of trace pieces this program wrote: it holds the
-// mark and files named by a subproblem's number, or that number and
-// ".partial" while the subproblem is searched.
-constexpr std::string_view kPiecesMark = ".tilvane-trace-pieces";
 
 // The texts of a cluster run. Rank 0 sends "begin" (the run's lines and
 // the subproblems already decided), "horizon N" (no subproblem after N is
@@ -48,86 +44,6 @@ constexpr std::string_view kEnd = "end";
 constexpr std::string_view kEndStopped = "end stopped";
 constexpr std::string_view kEndFailed = "end failed ";
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
-
-std::string piece_path(const std::string& folder, std::size_t index) {
-  return cat(folder, "/", index);
-}
-
-bool piece_name(std::string_view name) {
-  if (name.ends_with(".partial")) name.remove_suffix(8);
-  return !name.empty() &&
-         std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Whether path is a folder of trace pieces this program wrote.
-bool our_pieces_folder(const std::string& path) {
-  std::error_code ec;
-  if (!fs::is_directory(fs::symlink_status(path, ec))) return false;
-  bool marked = false;
-  for (const auto& entry : fs::directory_iterator(path, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file(ec)) return false;
-    if (name == kPiecesMark) {
-      marked = true;
-    } else if (!piece_name(name)) {
-      return false;
-    }
-  }
-  return marked && !ec;
-}
-
-// Makes an empty folder of trace pieces at path: a new one, or one this
-// program wrote before, emptied; anything else there makes it fail.
-Status fresh_pieces_folder(const std::string& path) {
-  std::error_code ec;
-  if (our_pieces_folder(path)) fs::remove_all(path, ec);
-  if (!fs::create_directory(path, ec)) {
-    return fail(cat("cannot make the folder ", tilvane::quoted(path), ": ", ec.message()));
-  }
-  return write_file_atomically(cat(path, "/", kPiecesMark), "trace pieces of tilvane-census\n");
-}
-
-void remove_pieces_folder(const std::string& path) {
-  if (!our_pieces_folder(path)) return;
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
-
-// A trace sink that streams its lines to a file through a buffer.
-class PieceFile final : public TraceSink {
- public:
-  explicit PieceFile(std::string path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) error_ = errno;
-  }
-  PieceFile(const PieceFile&) = delete;
-  PieceFile& operator=(const PieceFile&) = delete;
-  ~PieceFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  void line(std::string_view text) override {
-    buffer_ += text;
-    buffer_ += '\n';
-    if (buffer_.size() >= (1 << 16)) flush();
-  }
-  // Flushes and closes; the system's error number, or 0.
-  int close() {
-    flush();
-    if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
-    fd_ = -1;
-    return error_;
-  }
-
- private:
-  void flush() {
-    if (error_ == 0 && fd_ >= 0) error_ = write_all(fd_, buffer_);
-    buffer_.clear();
-  }
-  std::string path_;
-  std::string buffer_;
-  int fd_ = -1;
-  int error_ = 0;
-};
 
 void add_counts(ModuliDecision& total, const ModuliDecision& part) {
   total.nodes += part.nodes;
@@ -244,16 +160,6 @@ Result<std::optional<ModuliCheckpoint>> load_checkpoint(const OutputFile* file,
                     "version); remove it to start over, or give another --checkpoint FILE"));
   }
   return std::optional<ModuliCheckpoint>(std::move(*checkpoint));
-}
-
-// Flushes the pieces to the disk, so that a checkpoint never names a piece
-// that a crash could lose.
-void flush_pieces(const std::string& folder) {
-  if (folder.empty()) return;
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    (void)::syncfs(dir);
-    ::close(dir);
-  }
 }
 
 // The proof of a refutation: the trace above the frontier with each
@@ -502,8 +408,6 @@ void send_unsettled(SplitSettings::Cluster& cluster, const Result<int>& status) 
   for (int r = 1; r < cluster.ranks; ++r) (void)cluster.link->send(r, text);
 }
 
-std::string trace_pieces_folder(const OutputFile& proof) { return proof.target() + ".pieces"; }
-
 Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const SplitSettings& s) {
   if (s.cluster != nullptr && s.cluster->ranks > 1 && s.cluster->rank != 0) {
     return decide_share(moduli, s);
@@ -512,7 +416,7 @@ Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const Sp
   const bool traced = s.proof != nullptr;
   const std::string folder = traced ? trace_pieces_folder(*s.proof) : std::string();
   std::error_code ec;
-  if (traced && fs::exists(fs::symlink_status(folder, ec)) && !our_pieces_folder(folder)) {
+  if (traced && fs::exists(fs::symlink_status(folder, ec)) && !is_trace_pieces_folder(folder)) {
     return fail(cat(tilvane::quoted(folder),
                     " is in the way of the trace pieces, and this "
                     "program did not write it; move it away"));

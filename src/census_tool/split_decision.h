@@ -24,6 +24,7 @@
 
 #include "base/result.h"
 #include "census_tool/message_link.h"
+#include "census_tool/trace_pieces.h"
 #include "cli/output_paths.h"
 #include "engine/moduli_decision.h"
 
@@ -78,9 +79,6 @@ struct SplitResult {
   std::size_t subproblems = 0;
   bool checkpoint_written = false;  // a stopped run left its checkpoint
 };
-
-// The folder of trace pieces for a proof file.
-std::string trace_pieces_folder(const OutputFile& proof);
 
 Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli,
                                  const SplitSettings& settings);
