@@ -378,6 +378,7 @@ std::string census_usage(std::string_view program) {
              "   or: ",
              program,
              " --least-lcm --min-modulus M [--max-lcm X] [--proof FILE] [--max-nodes N]\n"
+             "         [--threads N]\n"
              "   or: ",
              program, " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space; without --output\n"
