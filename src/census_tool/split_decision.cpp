@@ -628,7 +628,7 @@ Result<SplitResult> decide_split(std::span<const std::uint64_t> moduli, const Sp
   if (!ledger.complete()) {
     // Stopped before the answer: the checkpoint keeps what is decided.
     result.decision = split->upper;
-    result.decision.nodes = ledger.nodes();
+    for (const SubproblemRecord& r : ledger.records()) add_counts(result.decision, r.decision);
     result.decision.outcome = ModuliOutcome::Stopped;
     if (s.checkpoint != nullptr) {
       if (auto ok = save(); !ok) return std::move(ok).take_error();
