@@ -51,7 +51,7 @@ TEST(SplitModuli, SubproblemsInFrontierOrderRetraceTheWholeSearch) {
     TraceText whole;
     const auto sequential = decide_moduli(set.moduli, UINT64_MAX, {}, &whole);
     ASSERT_TRUE(sequential.ok());
-    for (const std::size_t target : {1, 7, 200}) {
+    for (const std::size_t target : {std::size_t{1}, std::size_t{7}, std::size_t{200}}) {
       const auto split = split_moduli(set.moduli, UINT64_MAX, {}, target, true);
       ASSERT_TRUE(split.ok()) << split.error();
       ASSERT_EQ(split->trace.size(), split->subproblems.size() + 1);
@@ -174,7 +174,7 @@ TEST_F(SplitDecision, HeavyD240WithLeastModulus4OnThreeThreadsGivesTheTraceOfOne
 TEST_F(SplitDecision, ABudgetGivesTheSameUndecidedAnswerForAnyThreadCount) {
   const std::vector<std::uint64_t> moduli = divisors_at_least(240, 4);
   std::vector<std::uint64_t> nodes;
-  for (const std::size_t threads : {1, 2, 3}) {
+  for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
     SplitSettings settings;
     settings.threads = threads;
     settings.max_nodes = 20000;
@@ -224,7 +224,9 @@ TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsChe
     EXPECT_TRUE(proof.ok() && checkpoint.ok());
     std::vector<SplitSettings::Cluster> roles;
     for (int r = 0; r < ranks; ++r) {
-      roles.push_back({r, ranks, r == 0 ? &hub.coordinator_link() : &hub.rank_link(r), true});
+      roles.push_back(
+          {r, ranks, r == 0 ? &hub.coordinator_link() : &hub.rank_link(static_cast<std::size_t>(r)),
+           true});
     }
     std::atomic<int> polls{0};
     const auto settings_of = [&](int r) {
