@@ -1,5 +1,7 @@
 #include "base/text_scan.h"
 
+#include <algorithm>
+
 namespace tilvane {
 
 bool is_white_space(char32_t c) {
@@ -127,6 +129,17 @@ std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view token) {
     }
   }
   return value;
+}
+
+std::vector<std::string_view> split_words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    words.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return words;
 }
 
 }  // namespace tilvane

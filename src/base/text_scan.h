@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace tilvane {
 
@@ -39,5 +40,9 @@ class TokenReader {
 // An optional single '+', then one or more ASCII digits and nothing else, the
 // value at most 18446744073709551615; nothing for any other text.
 std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view token);
+
+// The words of a line, each ended by a space or the end (so two spaces in a
+// row give an empty word).
+std::vector<std::string_view> split_words(std::string_view line);
 
 }  // namespace tilvane

@@ -531,8 +531,7 @@ Result<int> run_census_tool(std::span<const std::string_view> args, std::ostream
       return merge(*options, out, log);
     case CensusOptions::Action::Moduli:
     case CensusOptions::Action::LeastLcm:
-      if (cluster != nullptr && !cluster->coordinates()) return kExitDone;
-      return run_moduli_action(*options, out, log, progress_fd >= 0);
+      return run_moduli_action(*options, out, log, progress_fd >= 0, cluster);
     case CensusOptions::Action::Explore:
     case CensusOptions::Action::Estimate:
       break;

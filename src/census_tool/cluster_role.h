@@ -19,6 +19,8 @@
 
 namespace tilvane {
 
+class MessageLink;
+
 struct ClusterJob {
   ExplorationPlan plan;
   // Rank 0 takes a rank that owes it a message and has been silent this
@@ -55,6 +57,12 @@ class ClusterRole {
   // could not start, since they report it).
   virtual Result<int> compute(WorkerPool& pool, const Decider& decider, const WorkList& work,
                               const ClusterJob& job) = 0;
+
+  // This process's rank, and its link to the others for runs that exchange
+  // texts of their own (a moduli decision): rank 0 hears every rank, every
+  // other rank talks to rank 0; only the main thread may use it.
+  virtual int rank() const { return 0; }
+  virtual MessageLink* link() { return nullptr; }
 
   // The end of this process's run: given what the run came to, settles the
   // job with the other ranks and returns what this process reports (an

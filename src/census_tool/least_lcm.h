@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,16 +45,21 @@ using LeastLcmProgress = std::function<bool(std::uint64_t l, std::uint64_t nodes
 // Told of each L as soon as its search ends.
 using LeastLcmReport = std::function<void(const LeastLcmStep& step)>;
 
-// Told of each L as soon as its search ends.
-using LeastLcmReport = std::function<void(const LeastLcmStep& step)>;
+// Decides the set of one L; the trace sink, when given, receives its
+// refutation trace when it has no covering, and nothing otherwise.
+using LeastLcmDecider = std::function<Result<ModuliDecision>(
+    std::uint64_t l, std::span<const std::uint64_t> moduli, TraceSink* trace)>;
 
 // Scans L = m, m + 1, ..., max_lcm and stops at the first covering. Each
 // search gets max_nodes. A trace, when given, receives a refutation trace
 // for every L refuted by search and a density line for every L settled by
-// density, so that a checker confirms every L below the answer.
+// density, so that a checker confirms every L below the answer. Each L is
+// decided by decide, or without it by the moduli search on this thread
+// (with max_nodes, options and progress).
 Result<LeastLcmScan> scan_least_lcm(std::uint64_t m, std::uint64_t max_lcm, std::uint64_t max_nodes,
                                     const ModuliOptions& options, TraceSink* trace,
                                     const LeastLcmProgress& progress = {},
-                                    const LeastLcmReport& report = {});
+                                    const LeastLcmReport& report = {},
+                                    const LeastLcmDecider& decide = {});
 
 }  // namespace tilvane

@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "base/result.h"
+#include "census_tool/cluster_role.h"
 #include "census_tool/options.h"
 
 namespace tilvane {
@@ -20,8 +21,10 @@ inline constexpr int kExitNoCovering = 20;
 // Runs the action; the summary (nodes, CPU time, techniques) goes to log,
 // progress lines to log every --progress-interval seconds when progress is
 // true. Returns 10, 20, 2 (undecided within --max-nodes) or 75 (stopped by
-// SIGINT or SIGTERM), or the text of a failure.
+// SIGINT or SIGTERM), or the text of a failure. In a cluster run every rank
+// decides a share of one moduli set's subproblems and rank 0 alone writes;
+// the least-LCM scan runs on rank 0 alone.
 Result<int> run_moduli_action(const CensusOptions& options, std::ostream& out, std::ostream& log,
-                              bool progress);
+                              bool progress, ClusterRole* cluster = nullptr);
 
 }  // namespace tilvane

@@ -62,9 +62,11 @@ Status check_moduli_action(CensusOptions& o, bool size_seen, bool lcm_seen) {
   if (o.min_modulus == 1) return fail("--min-modulus must be at least 2");
   if (size_seen) return fail("a moduli set takes no --size");
   if (lcm_seen && o.action != Action::LeastLcm) return fail("--max-lcm belongs to --least-lcm");
-  if (!o.output.empty() || !o.covers.empty() || !o.checkpoint.empty() || o.plan.parts > 1 ||
-      o.sample_given) {
-    return fail("a moduli set takes no --output, --covers, --checkpoint, --part or --every");
+  if (!o.output.empty() || !o.covers.empty() || o.plan.parts > 1 || o.sample_given) {
+    return fail("a moduli set takes no --output, --covers, --part or --every");
+  }
+  if (!o.checkpoint.empty() && o.action == Action::LeastLcm) {
+    return fail("--least-lcm takes no --checkpoint");
   }
   if (o.divisors_of != 0) {
     o.moduli = divisors_at_least(o.divisors_of, o.min_modulus);

@@ -135,6 +135,8 @@ class MpiRole : public ClusterRole {
   bool must_abort() const { return abort_; }
   std::uint64_t workers() const override { return workers_; }
   std::uint64_t ranks() const override { return static_cast<std::uint64_t>(size_); }
+  int rank() const override { return rank_; }
+  MessageLink* link() override { return &link_; }
 
   Result<DriveEnd> drive(WorkerPool& pool, const Decider& decider, const WorkList& work,
                          ExplorationLedger& ledger, const DriveHooks& hooks,

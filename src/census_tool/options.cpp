@@ -374,10 +374,13 @@ std::string census_usage(std::string_view program) {
              "   or: ",
              program, " --merge PART_LIST... [--output FILE] [--json]\n", "   or: ", program,
              " --moduli \"M1 M2 ...\" | --moduli-file FILE | --divisors-of L --min-modulus M\n"
-             "         [--proof FILE] [--max-nodes N] [--without TECHNIQUES]\n"
+             "         [--proof FILE] [--max-nodes N] [--without TECHNIQUES] [--threads N]\n"
+             "         [--checkpoint FILE] [--checkpoint-interval SECONDS]\n"
+             "         [--progress-interval SECONDS]\n"
              "   or: ",
              program,
              " --least-lcm --min-modulus M [--max-lcm X] [--proof FILE] [--max-nodes N]\n"
+             "         [--threads N]\n"
              "   or: ",
              program, " --help | --version\n",
              "Finds every irreducible covering moduli set of a census space; without --output\n"

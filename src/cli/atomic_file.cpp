@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/os_error.h"
 #include "base/quoted.h"
@@ -68,6 +69,72 @@ Status write_file_atomically(std::string_view path, std::string_view text, std::
     const int error_number = errno;
     ::unlink(temporary.c_str());
     return write_error(shown, error_number);
+  }
+  return {};
+}
+
+Result<AtomicFileWriter> AtomicFileWriter::open(std::string_view path, std::string_view shown) {
+  if (shown.empty()) shown = path;
+  std::string temporary = temporary_name(path);
+  struct stat old {};
+  const bool replaces = ::stat(std::string(path).c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return write_error(shown, errno);
+  if (replaces) keep_attributes(fd, old);
+  return AtomicFileWriter(std::string(path), std::string(shown), std::move(temporary), fd);
+}
+
+AtomicFileWriter::AtomicFileWriter(AtomicFileWriter&& other) noexcept
+    : path_(std::move(other.path_)),
+      shown_(std::move(other.shown_)),
+      temporary_(std::move(other.temporary_)),
+      fd_(std::exchange(other.fd_, -1)) {}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+  }
+}
+
+Status AtomicFileWriter::append(std::string_view text) {
+  if (fd_ < 0) return fail(cat("cannot write ", tilvane::quoted(shown_), ": already closed"));
+  if (const int error_number = write_all(fd_, text); error_number != 0) {
+    return write_error(shown_, error_number);
+  }
+  return {};
+}
+
+Status AtomicFileWriter::append_file(const std::string& path) {
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    return fail(cat("cannot read ", tilvane::quoted(path), ": ", os_error_description(errno)));
+  }
+  std::vector<char> buffer(1 << 16);
+  Status status;
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      status = fail(cat("cannot read ", tilvane::quoted(path), ": ", os_error_description(errno)));
+      break;
+    }
+    if (got == 0) break;
+    status = append(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    if (!status) break;
+  }
+  ::close(in);
+  return status;
+}
+
+Status AtomicFileWriter::commit() {
+  if (fd_ < 0) return fail(cat("cannot write ", tilvane::quoted(shown_), ": already closed"));
+  int error_number = ::fsync(fd_) != 0 ? errno : 0;
+  if (::close(std::exchange(fd_, -1)) != 0 && error_number == 0) error_number = errno;
+  if (error_number == 0 && ::rename(temporary_.c_str(), path_.c_str()) != 0) error_number = errno;
+  if (error_number != 0) {
+    ::unlink(temporary_.c_str());
+    return write_error(shown_, error_number);
   }
   return {};
 }

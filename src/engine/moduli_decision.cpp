@@ -75,6 +75,26 @@ class Search {
     return NodeResult::Refuted;
   }
 
+  // Splitting: a node reached with `level` classes assigned is not
+  // searched but handed to frontier (its assignment), and counts as closed
+  // here; the search itself takes the same decisions as without it, so the
+  // frontier's subtrees, searched on their own, are the sequential search's
+  // subtrees, in the same depth-first order.
+  void split_at(std::size_t level,
+                const std::function<void(const std::vector<std::uint32_t>&)>& frontier) {
+    split_level_ = level;
+    frontier_ = &frontier;
+  }
+
+  // Searches the subtree of a frontier node: the given classes (kFreeModulus for
+  // none) are assigned, and the node is searched as the full search would.
+  NodeResult run_from(std::span<const std::uint32_t> classes) {
+    for (std::size_t j = 0; j < classes.size(); ++j) {
+      if (classes[j] != kFreeModulus) assign(j, classes[j]);
+    }
+    return node();
+  }
+
   std::vector<std::uint64_t> residues() const {
     std::vector<std::uint64_t> r(moduli_.size(), 0);
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
@@ -84,7 +104,7 @@ class Search {
   }
 
  private:
-  static constexpr std::uint32_t kUnassigned = UINT32_MAX;
+  static constexpr std::uint32_t kUnassigned = kFreeModulus;
 
   void write(std::string_view line) {
     if (trace_ != nullptr) trace_->line(line);
@@ -92,10 +112,12 @@ class Search {
   void assign(std::size_t j, std::uint32_t c) {
     classes_[j] = c;
     counts_.add(j, c);
+    ++assigned_;
   }
   void unassign(std::size_t j) {
     counts_.withdraw(j, classes_[j]);
     classes_[j] = kUnassigned;
+    --assigned_;
   }
 
   // Counts a node against the budget; Refuted means "go on".
@@ -109,6 +131,10 @@ class Search {
   }
 
   NodeResult node() {
+    if (split_level_ != 0 && assigned_ >= split_level_) {
+      (*frontier_)(classes_);
+      return NodeResult::Refuted;
+    }
     if (const auto r = count_node(); r != NodeResult::Refuted) return r;
     const std::uint64_t uncovered = counts_.uncovered();
     if (uncovered == 0) return NodeResult::Covered;
@@ -303,13 +329,27 @@ class Search {
   TraceSink* trace_;
   const ModuliProgress& progress_;
   ModuliDecision& facts_;
+  std::size_t assigned_ = 0;
+  std::size_t split_level_ = 0;  // 0: no frontier
+  const std::function<void(const std::vector<std::uint32_t>&)>* frontier_ = nullptr;
 };
 
-}  // namespace
+ModuliOutcome outcome_of(NodeResult r) {
+  switch (r) {
+    case NodeResult::Covered:
+      return ModuliOutcome::Covering;
+    case NodeResult::Refuted:
+      return ModuliOutcome::NoCovering;
+    case NodeResult::OutOfNodes:
+      return ModuliOutcome::Undecided;
+    case NodeResult::Stopped:
+      break;
+  }
+  return ModuliOutcome::Stopped;
+}
 
-Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
-                                     const ModuliOptions& options, TraceSink* trace,
-                                     const ModuliProgress& progress) {
+// The period of a moduli set the search accepts, or why it refuses it.
+Result<std::uint64_t> checked_period(std::span<const std::uint64_t> moduli) {
   std::vector<std::uint64_t> sorted(moduli.begin(), moduli.end());
   std::sort(sorted.begin(), sorted.end());
   if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
@@ -317,7 +357,30 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
   }
   if (!sorted.empty() && sorted.front() == 0) return fail("a modulus must be at least 1");
   if (moduli.size() > 60000) return fail("at most 60000 moduli");
-  auto period = common_period(moduli);
+  return common_period(moduli);
+}
+
+// Keeps the lines of a trace in segments, a new one begun at each frontier
+// node.
+class SegmentedTrace final : public TraceSink {
+ public:
+  void line(std::string_view text) override {
+    segments_.back() += text;
+    segments_.back() += '\n';
+  }
+  void cut() { segments_.emplace_back(); }
+  std::vector<std::string> take() { return std::move(segments_); }
+
+ private:
+  std::vector<std::string> segments_ = std::vector<std::string>(1);
+};
+
+}  // namespace
+
+Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                     const ModuliOptions& options, TraceSink* trace,
+                                     const ModuliProgress& progress) {
+  auto period = checked_period(moduli);
   if (!period) return std::move(period).take_error();
   ModuliDecision facts;
   facts.period = *period;
@@ -328,22 +391,84 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
   std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
   Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options, trace, progress,
                 facts);
-  switch (search.run()) {
-    case NodeResult::Covered:
-      facts.outcome = ModuliOutcome::Covering;
-      facts.residues = search.residues();
-      break;
-    case NodeResult::Refuted:
-      facts.outcome = ModuliOutcome::NoCovering;
-      if (trace != nullptr) trace->line("end");
-      break;
-    case NodeResult::OutOfNodes:
-      facts.outcome = ModuliOutcome::Undecided;
-      break;
-    case NodeResult::Stopped:
-      facts.outcome = ModuliOutcome::Stopped;
-      break;
+  facts.outcome = outcome_of(search.run());
+  if (facts.outcome == ModuliOutcome::Covering) facts.residues = search.residues();
+  if (facts.outcome == ModuliOutcome::NoCovering && trace != nullptr) trace->line("end");
+  return facts;
+}
+
+// The frontier is found by deepening: level 1, 2, ... assigned classes,
+// until it holds at least `target` nodes, or everything above it is
+// settled. A level whose frontier overshoots 64 times the target gives way
+// to the level above when that one holds at least a sixteenth of it. Each
+// try searches only the nodes above its frontier, so the tries cost about
+// as much as the last one; only the last counts its nodes.
+Result<ModuliSplit> split_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                 const ModuliOptions& options, std::size_t target, bool with_trace,
+                                 const ModuliProgress& progress) {
+  auto period = checked_period(moduli);
+  if (!period) return std::move(period).take_error();
+  const std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
+  const auto attempt = [&](std::size_t level, bool traced) {
+    ModuliSplit split;
+    split.level = level;
+    split.upper.period = *period;
+    SegmentedTrace segments;
+    if (traced) {
+      segments.line(kTraceHeader);
+      segments.line(trace_numbers("moduli", moduli));
+    }
+    const std::function<void(const std::vector<std::uint32_t>&)> frontier =
+        [&](const std::vector<std::uint32_t>& classes) {
+          split.subproblems.push_back(classes);
+          if (traced) segments.cut();
+        };
+    Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options,
+                  traced ? &segments : nullptr, progress, split.upper);
+    search.split_at(level, frontier);
+    split.upper.outcome = outcome_of(search.run());
+    if (split.upper.outcome == ModuliOutcome::Covering) {
+      split.upper.residues = search.residues();
+    }
+    if (split.upper.outcome != ModuliOutcome::NoCovering) split.subproblems.clear();
+    if (traced) split.trace = segments.take();
+    return split;
+  };
+  std::size_t before = 0;
+  for (std::size_t level = 1;; ++level) {
+    ModuliSplit split = attempt(level, false);
+    const std::size_t count = split.subproblems.size();
+    if (count > 64 * target && level > 1 && before * 16 >= target) {
+      return attempt(level - 1, with_trace);
+    }
+    if (count >= target || count == 0 || level >= moduli.size() ||
+        split.upper.outcome != ModuliOutcome::NoCovering) {
+      return with_trace ? attempt(level, true) : split;
+    }
+    before = count;
   }
+}
+
+Result<ModuliDecision> decide_moduli_subproblem(std::span<const std::uint64_t> moduli,
+                                                std::span<const std::uint32_t> classes,
+                                                std::uint64_t max_nodes,
+                                                const ModuliOptions& options, TraceSink* trace,
+                                                const ModuliProgress& progress) {
+  auto period = checked_period(moduli);
+  if (!period) return std::move(period).take_error();
+  if (classes.size() != moduli.size()) return fail("a subproblem gives one class per modulus");
+  for (std::size_t j = 0; j < moduli.size(); ++j) {
+    if (classes[j] != kFreeModulus && classes[j] >= moduli[j]) {
+      return fail("a subproblem's class must lie below its modulus");
+    }
+  }
+  ModuliDecision facts;
+  facts.period = *period;
+  const std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
+  Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options, trace, progress,
+                facts);
+  facts.outcome = outcome_of(search.run_from(classes));
+  if (facts.outcome == ModuliOutcome::Covering) facts.residues = search.residues();
   return facts;
 }
 

@@ -69,6 +69,48 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
                                      const ModuliOptions& options = {}, TraceSink* trace = nullptr,
                                      const ModuliProgress& progress = {});
 
+// A search split into independent subproblems. The frontier is a set of
+// nodes of the search tree, found with the search's own decisions, each
+// given by the classes assigned on its way from the root (kFreeModulus for
+// a modulus without one). Every node of the tree lies above the frontier
+// or in exactly one frontier node's subtree, so: a covering in any
+// subproblem is a covering of the set; the set has no covering when every
+// subproblem is refuted; the subproblems' node counts and the nodes above
+// the frontier add up to the whole search's; and the trace of the whole
+// search is the trace above the frontier with each subproblem's trace put
+// in its place. The frontier depends on the set, the options and target
+// alone, never on how many workers decide it.
+inline constexpr std::uint32_t kFreeModulus = UINT32_MAX;
+
+struct ModuliSplit {
+  // The nodes above the frontier: Covering, Undecided or Stopped settle the
+  // search (and no subproblem is left); NoCovering means that they close,
+  // so the subproblems decide.
+  ModuliDecision upper;
+  std::size_t level = 0;  // a frontier node has this many classes assigned
+  std::vector<std::vector<std::uint32_t>> subproblems;  // depth-first order
+  // With a trace: subproblems.size() + 1 segments, the trace above the
+  // frontier (beginning with the header and the moduli line) cut at each
+  // frontier node; the whole trace is segment 0, subproblem 0's trace,
+  // segment 1, ..., the last segment and "end".
+  std::vector<std::string> trace;
+};
+
+// Splits the search so that it has at least target subproblems where the
+// tree allows. The nodes above the frontier count against max_nodes.
+Result<ModuliSplit> split_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
+                                 const ModuliOptions& options, std::size_t target, bool with_trace,
+                                 const ModuliProgress& progress = {});
+
+// Decides one subproblem: the search from its node, with its own budget and
+// node count; the trace sink receives the lines of its subtree alone.
+Result<ModuliDecision> decide_moduli_subproblem(std::span<const std::uint64_t> moduli,
+                                                std::span<const std::uint32_t> classes,
+                                                std::uint64_t max_nodes,
+                                                const ModuliOptions& options = {},
+                                                TraceSink* trace = nullptr,
+                                                const ModuliProgress& progress = {});
+
 // Which techniques closed the search, in words ("class-gain bound, symmetry").
 std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options);
 
