@@ -21,14 +21,17 @@ namespace {
 
 std::vector<ModuliOptions> technique_variants() {
   std::vector<ModuliOptions> variants(1);
+  ModuliOptions none;
   for (bool ModuliOptions::*flag :
        {&ModuliOptions::bound, &ModuliOptions::fail_first, &ModuliOptions::symmetry,
-        &ModuliOptions::project, &ModuliOptions::fibres, &ModuliOptions::class_branching}) {
+        &ModuliOptions::project, &ModuliOptions::fibres, &ModuliOptions::class_branching,
+        &ModuliOptions::local_search}) {
     ModuliOptions o;
     o.*flag = false;
+    none.*flag = false;
     variants.push_back(o);
   }
-  variants.push_back({false, false, false, false, false, false});
+  variants.push_back(none);
   return variants;
 }
 
@@ -80,6 +83,21 @@ TEST(ModuliDecision, BudgetAndStopAreReportedAndBadSetsRefused) {
   EXPECT_EQ(stopped->outcome, ModuliOutcome::Stopped);
   EXPECT_FALSE(decide_moduli(std::vector<std::uint64_t>{4, 6, 4}, 10).ok());
   EXPECT_FALSE(decide_moduli(std::vector<std::uint64_t>{0, 6}, 10).ok());
+}
+
+TEST(ModuliDecision, LocalSearchFindsTheCoveringOfALargeDivisorSetWithoutSearching) {
+  for (const std::uint64_t l : {1440, 2520}) {
+    const std::vector<std::uint64_t> moduli = divisors_at_least(l, 5);
+    const auto decision = decide_moduli(moduli, 1000);
+    ASSERT_TRUE(decision.ok());
+    ASSERT_EQ(decision->outcome, ModuliOutcome::Covering) << l;
+    EXPECT_TRUE(decision->by_local_search);
+    EXPECT_EQ(decision->nodes, 0u);
+    std::vector<Congruence> cover;
+    for (std::size_t j = 0; j < moduli.size(); ++j)
+      cover.push_back({moduli[j], decision->residues[j]});
+    EXPECT_TRUE(verify_displayed_cover(cover, l).ok()) << l;
+  }
 }
 
 TEST(ModuliDecision, HeavyD240WithLeastModulus4IsRefutedAndTheTraceVerifies) {

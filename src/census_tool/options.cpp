@@ -85,16 +85,20 @@ constexpr Technique kTechniques[] = {
     {"covers", &DecisionOptions::covers},
 };
 
-// The techniques of the moduli search (symmetry and fibres switch off both
-// searches' rules of that name).
+// The techniques of the moduli search (symmetry, fibres and local-search
+// switch off both searches' rules of that name).
 struct ModuliTechnique {
   std::string_view name;
   bool ModuliOptions::*flag;
 };
 constexpr ModuliTechnique kModuliTechniques[] = {
-    {"symmetry", &ModuliOptions::symmetry},     {"fibres", &ModuliOptions::fibres},
-    {"bound", &ModuliOptions::bound},           {"projection", &ModuliOptions::project},
-    {"fail-first", &ModuliOptions::fail_first}, {"classes", &ModuliOptions::class_branching},
+    {"symmetry", &ModuliOptions::symmetry},
+    {"fibres", &ModuliOptions::fibres},
+    {"bound", &ModuliOptions::bound},
+    {"projection", &ModuliOptions::project},
+    {"fail-first", &ModuliOptions::fail_first},
+    {"classes", &ModuliOptions::class_branching},
+    {"local-search", &ModuliOptions::local_search},
 };
 
 Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_view list) {

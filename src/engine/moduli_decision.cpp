@@ -8,6 +8,7 @@
 #include "base/text_format.h"
 #include "engine/class_gain_bound.h"
 #include "engine/fibre_branching.h"
+#include "engine/local_cover_search.h"
 #include "engine/period.h"
 #include "engine/projected_bound.h"
 #include "engine/unit_orbits.h"
@@ -321,6 +322,14 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
   if (!period) return std::move(period).take_error();
   ModuliDecision facts;
   facts.period = *period;
+  if (options.local_search && moduli.size() >= options.local_min_moduli) {
+    if (auto found = local_cover_restarts(moduli, options.local_tries, options.local_moves)) {
+      facts.outcome = ModuliOutcome::Covering;
+      facts.residues = std::move(*found);
+      facts.by_local_search = true;
+      return facts;
+    }
+  }
   if (trace != nullptr) {
     trace->line(kTraceHeader);
     trace->line(trace_numbers("moduli", moduli));
@@ -348,6 +357,7 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
 }
 
 std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options) {
+  if (decision.by_local_search) return "min-conflicts local search (no exhaustive search)";
   std::string text = "branching on uncovered residues";
   if (options.fail_first) text += " (fewest moduli first)";
   if (decision.bound_leaves > 0)
