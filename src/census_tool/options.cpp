@@ -99,6 +99,7 @@ constexpr ModuliTechnique kModuliTechniques[] = {
     {"fail-first", &ModuliOptions::fail_first},
     {"classes", &ModuliOptions::class_branching},
     {"local-search", &ModuliOptions::local_search},
+    {"orbits", &ModuliOptions::orbits},
 };
 
 Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_view list) {
@@ -116,8 +117,8 @@ Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_v
     if (found == nullptr && moduli_found == nullptr) {
       return fail(
           cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
-              "deletions or covers (and for moduli sets bound, projection, fail-first or "
-              "classes), not ",
+              "deletions or covers (and for moduli sets bound, projection, fail-first, "
+              "classes or orbits), not ",
               quoted(name)));
     }
     if (found != nullptr) options.*(found->flag) = false;

@@ -9,6 +9,7 @@
 #include "engine/class_gain_bound.h"
 #include "engine/fibre_branching.h"
 #include "engine/local_cover_search.h"
+#include "engine/orbit_branching.h"
 #include "engine/period.h"
 #include "engine/projected_bound.h"
 #include "engine/unit_orbits.h"
@@ -63,6 +64,14 @@ class Search {
     if (const auto r = count_node(); r != NodeResult::Refuted) return r;
     write(cat("s ", moduli_[first]));
     assign(first, 0);
+    if (options_.orbits && moduli_[first] == counts_.period() &&
+        counts_.period() <= kOrbitPeriodLimit) {
+      // Every unit fixes the class 0 of the period; node() branches on
+      // orbits of the stabiliser from here on.
+      facts_.symmetric += moduli_[first] - 1;
+      stabilisers_.push_back(units_modulo(counts_.period()));
+      return node();
+    }
     if (const auto r = count_node(); r != NodeResult::Refuted) return r;
     const auto reps = unit_orbit_classes(moduli_[first], moduli_[second]);
     facts_.symmetric += moduli_[first] - 1 + moduli_[second] - reps.size();
@@ -90,14 +99,22 @@ class Search {
   void write(std::string_view line) {
     if (trace_ != nullptr) trace_->line(line);
   }
+  // With orbit branching on, every assignment below the root pushes the
+  // stabiliser of the classes assigned so far (empty once it is trivial).
   void assign(std::size_t j, std::uint32_t c) {
     classes_[j] = c;
     counts_.add(j, c);
+    if (stabilisers_.empty()) return;
+    const std::vector<std::uint32_t>& group = stabilisers_.back();
+    stabilisers_.push_back(group.size() > 1 ? class_stabiliser(group, moduli_[j], c)
+                                            : std::vector<std::uint32_t>{});
   }
   void unassign(std::size_t j) {
     counts_.withdraw(j, classes_[j]);
     classes_[j] = kUnassigned;
+    if (stabilisers_.size() > 1) stabilisers_.pop_back();
   }
+  bool symmetric_node() const { return !stabilisers_.empty() && stabilisers_.back().size() > 1; }
 
   // Counts a node against the budget; Refuted means "go on".
   NodeResult count_node() {
@@ -136,7 +153,7 @@ class Search {
     std::uint32_t x = choose_residue(sum, uncovered, best_count);
     std::uint64_t fibre_prime = 0;
     if (options_.fibres) fibre_prime = choose_fibre(sum, uncovered, x, best_count);
-    if (options_.class_branching) {
+    if (options_.class_branching || symmetric_node()) {
       const auto j = choose_modulus(sum, uncovered, best_count);
       if (j) return class_branch(*j, sum, uncovered);
     }
@@ -180,29 +197,52 @@ class Search {
   }
 
   // The free modulus with the fewest classes the bound leaves, when they
-  // are fewer than best_count.
+  // are fewer than best_count; at a symmetric node only one class per
+  // orbit counts, and chosen_classes_ keeps the chosen modulus' classes.
   std::optional<std::size_t> choose_modulus(std::uint64_t sum, std::uint64_t uncovered,
                                             std::size_t best_count) {
     std::optional<std::size_t> chosen;
+    const bool symmetric = symmetric_node();
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
       if (classes_[j] != kUnassigned) continue;
+      if (symmetric) {
+        candidate_classes_ = orbit_representatives(stabilisers_.back(), moduli_[j], seen_);
+        if (!options_.class_branching && candidate_classes_.size() == moduli_[j]) continue;
+      } else {
+        candidate_classes_.resize(moduli_[j]);
+        std::iota(candidate_classes_.begin(), candidate_classes_.end(), std::uint32_t{0});
+      }
       std::size_t count = 0;
-      for (std::uint32_t c = 0; c < moduli_[j] && count < best_count; ++c) {
-        if (!options_.bound || sum - gains_[j] + counts_.in_class(j, c) >= uncovered) ++count;
+      for (std::size_t i = 0; i < candidate_classes_.size() && count < best_count; ++i) {
+        const std::uint32_t g = counts_.in_class(j, candidate_classes_[i]);
+        if (!options_.bound || sum - gains_[j] + g >= uncovered) ++count;
       }
       if (count < best_count) {
         best_count = count;
         chosen = j;
+        chosen_classes_.swap(candidate_classes_);
       }
     }
     return chosen;
   }
 
-  // a M: every class of the free modulus M.
+  // a M: every class of the free modulus M; o M C...: the classes C, one
+  // per orbit of the stabiliser.
   NodeResult class_branch(std::size_t j, std::uint64_t sum, std::uint64_t uncovered) {
     ++facts_.class_branches;
-    write(cat("a ", moduli_[j]));
-    for (std::uint32_t c = 0; c < moduli_[j]; ++c) {
+    const std::vector<std::uint32_t> classes = std::move(chosen_classes_);
+    if (classes.size() < moduli_[j]) {
+      ++facts_.orbit_branches;
+      facts_.symmetric += moduli_[j] - classes.size();
+      if (trace_ != nullptr) {
+        std::string line = cat("o ", moduli_[j]);
+        for (const std::uint32_t c : classes) line += cat(" ", c);
+        write(line);
+      }
+    } else {
+      write(cat("a ", moduli_[j]));
+    }
+    for (const std::uint32_t c : classes) {
       if (options_.bound && sum - gains_[j] + counts_.in_class(j, c) < uncovered) {
         if (const auto r = count_node(); r != NodeResult::Refuted) return r;
         ++facts_.bound_leaves;
@@ -295,6 +335,12 @@ class Search {
 
   std::vector<std::uint64_t> primes_;
   std::vector<std::uint8_t> scratch_;
+  // The stabilisers of the assigned classes, one per assignment below the
+  // root (orbit_branching.h); empty when orbit branching is off.
+  std::vector<std::vector<std::uint32_t>> stabilisers_;
+  std::vector<std::uint32_t> candidate_classes_;
+  std::vector<std::uint32_t> chosen_classes_;
+  std::vector<std::uint8_t> seen_;
   std::vector<std::uint32_t> moduli_;
   ClassCounts counts_;
   std::vector<std::uint32_t> classes_;
@@ -369,6 +415,9 @@ std::string moduli_techniques(const ModuliDecision& decision, const ModuliOption
     text += cat(", fibre rule (", decision.fibre_branches, " branches)");
   if (decision.class_branches > 0) {
     text += cat(", branching on a modulus' classes (", decision.class_branches, " branches)");
+  }
+  if (decision.orbit_branches > 0) {
+    text += cat(", one class per orbit of the stabiliser (", decision.orbit_branches, " branches)");
   }
   if (decision.symmetric > 0) text += ", translation and unit symmetry";
   return text;
