@@ -366,39 +366,54 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
   if (moduli.size() > 60000) return fail("at most 60000 moduli");
   auto period = common_period(moduli);
   if (!period) return std::move(period).take_error();
-  ModuliDecision facts;
-  facts.period = *period;
-  if (options.local_search && moduli.size() >= options.local_min_moduli) {
-    if (auto found = local_cover_restarts(moduli, options.local_tries, options.local_moves)) {
-      facts.outcome = ModuliOutcome::Covering;
-      facts.residues = std::move(*found);
-      facts.by_local_search = true;
-      return facts;
-    }
-  }
-  if (trace != nullptr) {
-    trace->line(kTraceHeader);
-    trace->line(trace_numbers("moduli", moduli));
-  }
   std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
-  Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options, trace, progress,
-                facts);
-  switch (search.run()) {
-    case NodeResult::Covered:
-      facts.outcome = ModuliOutcome::Covering;
-      facts.residues = search.residues();
-      break;
-    case NodeResult::Refuted:
-      facts.outcome = ModuliOutcome::NoCovering;
-      if (trace != nullptr) trace->line("end");
-      break;
-    case NodeResult::OutOfNodes:
-      facts.outcome = ModuliOutcome::Undecided;
-      break;
-    case NodeResult::Stopped:
-      facts.outcome = ModuliOutcome::Stopped;
-      break;
+  const auto exhaustive = [&](std::uint64_t budget, TraceSink* sink, ModuliDecision& facts) {
+    facts.period = *period;
+    if (sink != nullptr) {
+      sink->line(kTraceHeader);
+      sink->line(trace_numbers("moduli", moduli));
+    }
+    Search search(narrow, static_cast<std::uint32_t>(*period), budget, options, sink, progress,
+                  facts);
+    switch (search.run()) {
+      case NodeResult::Covered:
+        facts.outcome = ModuliOutcome::Covering;
+        facts.residues = search.residues();
+        break;
+      case NodeResult::Refuted:
+        facts.outcome = ModuliOutcome::NoCovering;
+        if (sink != nullptr) sink->line("end");
+        break;
+      case NodeResult::OutOfNodes:
+        facts.outcome = ModuliOutcome::Undecided;
+        break;
+      case NodeResult::Stopped:
+        facts.outcome = ModuliOutcome::Stopped;
+        break;
+    }
+  };
+  ModuliDecision facts;
+  if (options.local_search && moduli.size() >= options.local_min_moduli) {
+    // Most sets of a scan are refuted in a few nodes, far fewer than the
+    // local search's moves: a short search comes first, and only a set it
+    // leaves open pays for the local search and then the whole search.
+    TraceText quick_trace;
+    ModuliDecision quick;
+    exhaustive(std::min(max_nodes, options.local_after_nodes),
+               trace != nullptr ? &quick_trace : nullptr, quick);
+    if (quick.outcome != ModuliOutcome::Undecided || quick.nodes >= max_nodes) {
+      if (trace != nullptr) quick_trace.replay(*trace);
+      return quick;
+    }
+    if (auto found = local_cover_restarts(moduli, options.local_tries, options.local_moves)) {
+      quick.outcome = ModuliOutcome::Covering;
+      quick.residues = std::move(*found);
+      quick.by_local_search = true;
+      return quick;
+    }
+    facts.nodes = quick.nodes;
   }
+  exhaustive(max_nodes, trace, facts);
   return facts;
 }
 

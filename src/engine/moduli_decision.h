@@ -20,7 +20,8 @@
 //   classes of a modulus keeps one class per orbit of the units that fix
 //   every class assigned so far (orbit_branching.h), at any depth.
 // - with local_search, restarts of the min-conflicts local search
-//   (local_cover_search.h) look for a cover before the exhaustive search;
+//   (local_cover_search.h) look for a cover when a short exhaustive search
+//   leaves the set open, before the whole search;
 //   they find the covers of large divisor sets in a fraction of a second
 //   that the exhaustive search reaches only after millions of nodes, and a
 //   miss costs only their moves.
@@ -50,6 +51,7 @@ struct ModuliOptions {
   bool orbits = true;                 // one class per orbit of the stabiliser, below the root
   bool local_search = true;           // local search for a cover before the search
   std::size_t local_min_moduli = 12;  // smaller sets are searched at once
+  std::uint64_t local_after_nodes = 20000;  // the search tried before the local search
   std::uint64_t local_tries = 8;
   std::uint64_t local_moves = 25000;  // moves per try
   friend bool operator==(const ModuliOptions&, const ModuliOptions&) = default;

@@ -66,6 +66,8 @@ class TraceText final : public TraceSink {
  public:
   void line(std::string_view text) override;
   const std::string& text() const { return text_; }
+  // Hands every line kept to another sink, in order.
+  void replay(TraceSink& sink) const;
   void clear() { text_.clear(); }
 
  private:
