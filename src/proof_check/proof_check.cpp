@@ -158,13 +158,16 @@ class Replay {
     for (std::uint64_t x = 0; x < period_; ++x) {
       if (depth_[x] == 0) open[x % q] = 1;
     }
-    std::uint64_t need = 0;
-    for (const std::uint8_t o : open) need += o;
+    std::vector<std::uint64_t> uncovered;
+    for (std::uint64_t y = 0; y < q; ++y) {
+      if (open[y] != 0) uncovered.push_back(y);
+    }
+    const std::uint64_t need = uncovered.size();
     std::uint64_t reach = 0;
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
       if (cls_[j] != kFree) continue;
       std::vector<std::uint64_t> in_class(moduli_[j], 0);
-      for (std::uint64_t y = 0; y < q; ++y) in_class[y % moduli_[j]] += open[y];
+      for (const std::uint64_t y : uncovered) ++in_class[y % moduli_[j]];
       reach += *std::max_element(in_class.begin(), in_class.end());
     }
     if (reach >= need) {
