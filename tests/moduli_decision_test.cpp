@@ -91,11 +91,13 @@ TEST(ModuliDecision, BudgetAndStopAreReportedAndBadSetsRefused) {
 TEST(ModuliDecision, LocalSearchFindsTheCoveringOfALargeDivisorSetWithoutSearching) {
   for (const std::uint64_t l : {1440, 2520}) {
     const std::vector<std::uint64_t> moduli = divisors_at_least(l, 5);
-    const auto decision = decide_moduli(moduli, 10'000'000);
+    ModuliOptions local_first;
+    local_first.local_after_nodes = 0;
+    const auto decision = decide_moduli(moduli, 10'000'000, local_first);
     ASSERT_TRUE(decision.ok());
     ASSERT_EQ(decision->outcome, ModuliOutcome::Covering) << l;
     EXPECT_TRUE(decision->by_local_search);
-    EXPECT_EQ(decision->nodes, ModuliOptions{}.local_after_nodes);
+    EXPECT_EQ(decision->nodes, 0u);
     std::vector<Congruence> cover;
     for (std::size_t j = 0; j < moduli.size(); ++j)
       cover.push_back({moduli[j], decision->residues[j]});

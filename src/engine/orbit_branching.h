@@ -29,8 +29,13 @@ std::vector<std::uint32_t> units_modulo(std::uint32_t period);
 std::vector<std::uint32_t> class_stabiliser(std::span<const std::uint32_t> group, std::uint32_t m,
                                             std::uint32_t c);
 
+// Beyond this many steps (m times the group's distinct images modulo m)
+// the orbits of a modulus are not worked out and every class is kept.
+inline constexpr std::uint64_t kOrbitWorkLimit = std::uint64_t{1} << 22;
+
 // The least class of each orbit of `group` on the classes modulo m,
-// ascending; seen is scratch space.
+// ascending, or every class when finding the orbits would cost more than
+// kOrbitWorkLimit; seen is scratch space.
 std::vector<std::uint32_t> orbit_representatives(std::span<const std::uint32_t> group,
                                                  std::uint32_t m, std::vector<std::uint8_t>& seen);
 
