@@ -418,7 +418,7 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
 }
 
 std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options) {
-  if (decision.by_local_search) return "min-conflicts local search (no exhaustive search)";
+  if (decision.by_local_search) return "min-conflicts local search, after a short search";
   std::string text = "branching on uncovered residues";
   if (options.fail_first) text += " (fewest moduli first)";
   if (decision.bound_leaves > 0)
