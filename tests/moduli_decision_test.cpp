@@ -89,7 +89,7 @@ TEST(ModuliDecision, BudgetAndStopAreReportedAndBadSetsRefused) {
 }
 
 TEST(ModuliDecision, LocalSearchFindsTheCoveringOfALargeDivisorSetWithoutSearching) {
-  for (const std::uint64_t l : {1440, 2520}) {
+  for (const std::uint64_t l : {std::uint64_t{1440}, std::uint64_t{2520}}) {
     const std::vector<std::uint64_t> moduli = divisors_at_least(l, 5);
     ModuliOptions local_first;
     local_first.local_after_nodes = 0;
