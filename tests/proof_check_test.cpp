@@ -31,9 +31,9 @@ std::string joined(const std::vector<std::string>& lines) {
 }
 
 // A genuine refutation of D(60, 3).
-std::string genuine_trace() {
+std::string genuine_trace(const ModuliOptions& options = {}) {
   TraceText trace;
-  const auto d = decide_moduli(divisors_at_least(60, 3), UINT64_MAX, {}, &trace);
+  const auto d = decide_moduli(divisors_at_least(60, 3), UINT64_MAX, options, &trace);
   EXPECT_EQ(d->outcome, ModuliOutcome::NoCovering);
   return trace.text();
 }
@@ -50,6 +50,13 @@ std::size_t first_line(const std::vector<std::string>& lines, const std::string&
 TEST(ProofCheck, GenuineTracesAndSettledLinesVerify) {
   const std::string trace = genuine_trace();
   EXPECT_TRUE(check_refutation_file(trace).verified) << check_refutation_file(trace).message;
+  // An orbit step at the root (no class assigned yet), and a version 1
+  // trace, verify too.
+  for (const char* text : {"tilvane-refutation 2\nmoduli 2 3 4\no 3 0 1\nB\nB\nend\n",
+                           "tilvane-refutation 1\nmoduli 2 3 4\ns 3\nB\nend\n"}) {
+    EXPECT_TRUE(check_refutation_file(text).verified)
+        << text << check_refutation_file(text).message;
+  }
   const std::string more =
       trace + "subset 3 4 5 6 10 in 3 4 5 6 10 12 15 20 30 60\ndensity 3 5 7\n";
   const ProofCheck check = check_refutation_file(more);
@@ -84,12 +91,29 @@ TEST(ProofCheck, DamagedOrForgedTracesAreRejected) {
     lines[b] = lines[b].substr(0, lines[b].rfind(' '));
     cases.push_back({"modulus left out", joined(lines)});
   }
-  {  // the unit step keeps one class too few
+  {  // the orbit step keeps one class too few
     auto lines = genuine;
-    const std::size_t u = first_line(lines, "u ");
-    lines[u] = lines[u].substr(0, lines[u].rfind(' '));
+    const std::size_t o = first_line(lines, "o ");
+    lines[o] = lines[o].substr(0, lines[o].rfind(' '));
     cases.push_back({"orbit missed", joined(lines)});
   }
+  {  // the unit step of a search without orbit steps keeps one class too few
+    ModuliOptions no_orbits;
+    no_orbits.orbits = false;
+    auto lines = lines_of(genuine_trace(no_orbits));
+    const std::size_t u = first_line(lines, "u ");
+    lines[u] = lines[u].substr(0, lines[u].rfind(' '));
+    cases.push_back({"unit orbit missed", joined(lines)});
+  }
+  // The units modulo 12 act on the classes of 3 with the orbits {0} and
+  // {1, 2}, so "o 3 0 1" is sound (see below) and "o 3 1" is not.
+  cases.push_back({"orbit of 0 missed", "tilvane-refutation 2\nmoduli 2 3 4\no 3 1\nB\nend\n"});
+  cases.push_back(
+      {"orbit step in version 1", "tilvane-refutation 1\nmoduli 2 3 4\no 3 0 1\nB\nB\nend\n"});
+  cases.push_back({"orbit step on an assigned modulus",
+                   "tilvane-refutation 2\nmoduli 2 3 4\ns 3\no 3 0\nB\nend\n"});
+  cases.push_back({"orbit step with a class out of range",
+                   "tilvane-refutation 2\nmoduli 2 3 4\no 3 0 1 3\nB\nB\nB\nend\n"});
   cases.push_back({"forged bound", "tilvane-refutation 1\nmoduli 2 3 4\nB\nend\n"});
   cases.push_back({"forged projection", "tilvane-refutation 1\nmoduli 2 3 4\nP\nend\n"});
   cases.push_back({"forged fibre", "tilvane-refutation 1\nmoduli 2 3 4\nf 2 1 3\nB\nend\n"});

@@ -44,36 +44,46 @@ bool covers(std::span<const std::uint64_t> moduli, const ModuliDecision& d) {
   return verify_displayed_cover(cover, d.period).ok();
 }
 
+// Without the local search, which settles some of these sets before any
+// split, so that every set is split.
+ModuliOptions exhaustive() {
+  ModuliOptions options;
+  options.local_search = false;
+  return options;
+}
+
 // The subproblems decided one after another in frontier order, with the
 // trace put together as the proof file is.
 TEST(SplitModuli, SubproblemsInFrontierOrderRetraceTheWholeSearch) {
   for (const SetCase& set : kSets) {
-    TraceText whole;
-    const auto sequential = decide_moduli(set.moduli, UINT64_MAX, {}, &whole);
-    ASSERT_TRUE(sequential.ok());
-    for (const std::size_t target : {std::size_t{1}, std::size_t{7}, std::size_t{200}}) {
-      const auto split = split_moduli(set.moduli, UINT64_MAX, {}, target, true);
-      ASSERT_TRUE(split.ok()) << split.error();
-      ASSERT_EQ(split->trace.size(), split->subproblems.size() + 1);
-      std::string text = split->trace[0];
-      ModuliDecision total = split->upper;
-      bool covered = split->upper.outcome == ModuliOutcome::Covering;
-      for (std::size_t i = 0; i < split->subproblems.size() && !covered; ++i) {
-        TraceText piece;
-        const auto part =
-            decide_moduli_subproblem(set.moduli, split->subproblems[i], UINT64_MAX, {}, &piece);
-        ASSERT_TRUE(part.ok());
-        total.nodes += part->nodes;
-        covered = part->outcome == ModuliOutcome::Covering;
-        if (covered) {
-          EXPECT_TRUE(covers(set.moduli, *part)) << set.name;
+    for (const ModuliOptions& options : {ModuliOptions{}, exhaustive()}) {
+      TraceText whole;
+      const auto sequential = decide_moduli(set.moduli, UINT64_MAX, options, &whole);
+      ASSERT_TRUE(sequential.ok());
+      for (const std::size_t target : {std::size_t{1}, std::size_t{7}, std::size_t{200}}) {
+        const auto split = split_moduli(set.moduli, UINT64_MAX, options, target, true);
+        ASSERT_TRUE(split.ok()) << split.error();
+        ASSERT_EQ(split->trace.size(), split->subproblems.size() + 1);
+        std::string text = split->trace[0];
+        ModuliDecision total = split->upper;
+        bool covered = split->upper.outcome == ModuliOutcome::Covering;
+        for (std::size_t i = 0; i < split->subproblems.size() && !covered; ++i) {
+          TraceText piece;
+          const auto part = decide_moduli_subproblem(set.moduli, split->subproblems[i], UINT64_MAX,
+                                                     options, &piece);
+          ASSERT_TRUE(part.ok());
+          total.nodes += part->nodes;
+          covered = part->outcome == ModuliOutcome::Covering;
+          if (covered) {
+            EXPECT_TRUE(covers(set.moduli, *part)) << set.name;
+          }
+          text += piece.text() + split->trace[i + 1];
         }
-        text += piece.text() + split->trace[i + 1];
-      }
-      EXPECT_EQ(covered, sequential->outcome == ModuliOutcome::Covering) << set.name;
-      if (!covered) {
-        EXPECT_EQ(total.nodes, sequential->nodes) << set.name << " target " << target;
-        EXPECT_EQ(text + "end\n", whole.text()) << set.name << " target " << target;
+        EXPECT_EQ(covered, sequential->outcome == ModuliOutcome::Covering) << set.name;
+        if (!covered) {
+          EXPECT_EQ(total.nodes, sequential->nodes) << set.name << " target " << target;
+          EXPECT_EQ(text + "end\n", whole.text()) << set.name << " target " << target;
+        }
       }
     }
   }
@@ -95,6 +105,10 @@ struct RunFacts {
 };
 
 TEST_F(SplitDecision, OutcomeNodesAndProofAreTheSameForAnyThreadCountAndThroughAResume) {
+  // Orbit branching refutes these sets too fast for a stop to catch them
+  // part way.
+  ModuliOptions slow = exhaustive();
+  slow.orbits = false;
   int resumed = 0;
   for (const SetCase& set : kSets) {
     std::vector<RunFacts> runs;
@@ -109,6 +123,7 @@ TEST_F(SplitDecision, OutcomeNodesAndProofAreTheSameForAnyThreadCountAndThroughA
       SplitSettings settings;
       settings.threads = variant > 0 ? static_cast<std::size_t>(variant) : 2;
       settings.target = 16;
+      settings.options = slow;
       settings.proof = &*proof;
       settings.checkpoint = &*checkpoint;
       settings.run_name = "test\n";
@@ -132,7 +147,7 @@ TEST_F(SplitDecision, OutcomeNodesAndProofAreTheSameForAnyThreadCountAndThroughA
                       result->decision.residues});
     }
     TraceText whole;
-    const auto sequential = decide_moduli(set.moduli, UINT64_MAX, {}, &whole);
+    const auto sequential = decide_moduli(set.moduli, UINT64_MAX, slow, &whole);
     for (const RunFacts& run : runs) {
       EXPECT_EQ(run.outcome, runs[0].outcome) << set.name;
       EXPECT_EQ(run.nodes, runs[0].nodes) << set.name;
@@ -177,7 +192,8 @@ TEST_F(SplitDecision, ABudgetGivesTheSameUndecidedAnswerForAnyThreadCount) {
   for (const std::size_t threads : {std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
     SplitSettings settings;
     settings.threads = threads;
-    settings.max_nodes = 20000;
+    settings.options = exhaustive();
+    settings.max_nodes = 1000;
     const auto result = decide_split(moduli, settings);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result->decision.outcome, ModuliOutcome::Undecided);
@@ -232,6 +248,7 @@ TEST_F(SplitDecision, RanksOfAClusterGiveTheProofOfOneProcessAndResumeFromItsChe
     const auto settings_of = [&](int r) {
       SplitSettings settings;
       settings.target = 16;
+      settings.options = exhaustive();
       settings.run_name = strange && r == 1 ? "another\n" : "test\n";
       settings.cluster = &roles[static_cast<std::size_t>(r)];
       if (r == 0) {

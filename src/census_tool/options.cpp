@@ -87,16 +87,21 @@ constexpr Technique kTechniques[] = {
     {"moduli-search", &DecisionOptions::moduli_search},
 };
 
-// The techniques of the moduli search (symmetry and fibres switch off both
-// searches' rules of that name).
+// The techniques of the moduli search (symmetry, fibres and local-search
+// switch off both searches' rules of that name).
 struct ModuliTechnique {
   std::string_view name;
   bool ModuliOptions::*flag;
 };
 constexpr ModuliTechnique kModuliTechniques[] = {
-    {"symmetry", &ModuliOptions::symmetry},     {"fibres", &ModuliOptions::fibres},
-    {"bound", &ModuliOptions::bound},           {"projection", &ModuliOptions::project},
-    {"fail-first", &ModuliOptions::fail_first}, {"classes", &ModuliOptions::class_branching},
+    {"symmetry", &ModuliOptions::symmetry},
+    {"fibres", &ModuliOptions::fibres},
+    {"bound", &ModuliOptions::bound},
+    {"projection", &ModuliOptions::project},
+    {"fail-first", &ModuliOptions::fail_first},
+    {"classes", &ModuliOptions::class_branching},
+    {"local-search", &ModuliOptions::local_search},
+    {"orbits", &ModuliOptions::orbits},
 };
 
 Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_view list) {
@@ -115,7 +120,7 @@ Status switch_off(DecisionOptions& options, ModuliOptions& moduli, std::string_v
       return fail(
           cat("option --without takes symmetry, fibres, redundant, dominance, local-search, "
               "deletions, covers or moduli-search (and for moduli sets bound, projection, "
-              "fail-first or classes), not ",
+              "fail-first, classes or orbits), not ",
               quoted(name)));
     }
     if (found != nullptr) options.*(found->flag) = false;

@@ -742,7 +742,12 @@ std::optional<ModuliDecision> hand_to_moduli_search(std::span<const std::uint64_
   const ModuliProgress progress = [stop](std::uint64_t) {
     return stop == nullptr || !stop->load(std::memory_order_relaxed);
   };
-  auto decided = decide_moduli(active, budget, ModuliOptions{}, nullptr, progress);
+  // The census looks for covers with its own local search, before this
+  // search; the sets handed over are mostly refuted, so the moduli search's
+  // local search would be time lost.
+  ModuliOptions options;
+  options.local_search = false;
+  auto decided = decide_moduli(active, budget, options, nullptr, progress);
   if (!decided) return std::nullopt;
   return std::move(*decided);
 }

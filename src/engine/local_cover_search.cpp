@@ -157,6 +157,15 @@ std::optional<std::vector<std::uint64_t>> local_cover_search(std::span<const std
   return search.residues();
 }
 
+std::optional<std::vector<std::uint64_t>> local_cover_restarts(
+    std::span<const std::uint64_t> moduli, std::uint64_t tries, std::uint64_t moves_per_try) {
+  SplitMix64 seeds(local_search_seed(moduli));
+  for (std::uint64_t t = 0; t < tries; ++t) {
+    if (auto found = local_cover_search(moduli, moves_per_try, seeds.next())) return found;
+  }
+  return std::nullopt;
+}
+
 std::uint64_t local_search_seed(std::span<const std::uint64_t> moduli) {
   std::uint64_t h = 0x6a09e667f3bcc909ULL;
   for (const std::uint64_t m : moduli) {

@@ -31,6 +31,15 @@ std::optional<std::vector<std::uint64_t>> local_cover_search(std::span<const std
                                                              std::uint64_t max_moves,
                                                              std::uint64_t seed);
 
+// Restarts of local_cover_search: up to `tries` runs of moves_per_try moves
+// each, the t-th seeded from the moduli and t alone, so that the same set
+// gives the same residues on every run; the first covering found, or
+// nothing. A few short runs from fresh starts find the covers of large
+// divisor sets more often than one long run of the same moves, which tends
+// to circle in one basin.
+std::optional<std::vector<std::uint64_t>> local_cover_restarts(
+    std::span<const std::uint64_t> moduli, std::uint64_t tries, std::uint64_t moves_per_try);
+
 // A seed that depends on the moduli alone (in their order), so that a
 // census gives the same covers whatever its threads or parts.
 std::uint64_t local_search_seed(std::span<const std::uint64_t> moduli);

@@ -8,6 +8,8 @@
 #include "base/text_format.h"
 #include "engine/class_gain_bound.h"
 #include "engine/fibre_branching.h"
+#include "engine/local_cover_search.h"
+#include "engine/orbit_branching.h"
 #include "engine/period.h"
 #include "engine/projected_bound.h"
 #include "engine/unit_orbits.h"
@@ -62,6 +64,13 @@ class Search {
     if (const auto r = count_node(); r != NodeResult::Refuted) return r;
     write(cat("s ", moduli_[first]));
     assign(first, 0);
+    if (orbits_at_root(first)) {
+      // Every unit fixes the class 0 of the period; node() branches on
+      // orbits of the stabiliser from here on.
+      facts_.symmetric += moduli_[first] - 1;
+      stabilisers_.push_back(units_modulo(counts_.period()));
+      return node();
+    }
     if (const auto r = count_node(); r != NodeResult::Refuted) return r;
     const auto reps = unit_orbit_classes(moduli_[first], moduli_[second]);
     facts_.symmetric += moduli_[first] - 1 + moduli_[second] - reps.size();
@@ -88,9 +97,18 @@ class Search {
 
   // Searches the subtree of a frontier node: the given classes (kFreeModulus for
   // none) are assigned, and the node is searched as the full search would.
+  // With orbit branching, the stabiliser of the classes assigned is set up
+  // as run() sets it up: the period's class 0 first, then each class (the
+  // group does not depend on the order they are taken in).
   NodeResult run_from(std::span<const std::uint32_t> classes) {
+    const std::size_t first = static_cast<std::size_t>(
+        std::max_element(moduli_.begin(), moduli_.end()) - moduli_.begin());
+    if (orbits_at_root(first) && classes[first] == 0) {
+      assign(first, 0);
+      stabilisers_.push_back(units_modulo(counts_.period()));
+    }
     for (std::size_t j = 0; j < classes.size(); ++j) {
-      if (classes[j] != kFreeModulus) assign(j, classes[j]);
+      if (classes[j] != kFreeModulus && classes_[j] == kUnassigned) assign(j, classes[j]);
     }
     return node();
   }
@@ -106,19 +124,34 @@ class Search {
  private:
   static constexpr std::uint32_t kUnassigned = kFreeModulus;
 
+  // Whether the root's translation, fixing the class 0 of the largest
+  // modulus, leaves every unit acting: only when that modulus is the period.
+  bool orbits_at_root(std::size_t first) const {
+    return options_.symmetry && moduli_.size() >= 2 && options_.orbits &&
+           moduli_[first] == counts_.period() && counts_.period() <= kOrbitPeriodLimit;
+  }
+
   void write(std::string_view line) {
     if (trace_ != nullptr) trace_->line(line);
   }
+  // With orbit branching on, every assignment below the root pushes the
+  // stabiliser of the classes assigned so far (empty once it is trivial).
   void assign(std::size_t j, std::uint32_t c) {
     classes_[j] = c;
     counts_.add(j, c);
     ++assigned_;
+    if (stabilisers_.empty()) return;
+    const std::vector<std::uint32_t>& group = stabilisers_.back();
+    stabilisers_.push_back(group.size() > 1 ? class_stabiliser(group, moduli_[j], c)
+                                            : std::vector<std::uint32_t>{});
   }
   void unassign(std::size_t j) {
     counts_.withdraw(j, classes_[j]);
     classes_[j] = kUnassigned;
     --assigned_;
+    if (stabilisers_.size() > 1) stabilisers_.pop_back();
   }
+  bool symmetric_node() const { return !stabilisers_.empty() && stabilisers_.back().size() > 1; }
 
   // Counts a node against the budget; Refuted means "go on".
   NodeResult count_node() {
@@ -161,7 +194,7 @@ class Search {
     std::uint32_t x = choose_residue(sum, uncovered, best_count);
     std::uint64_t fibre_prime = 0;
     if (options_.fibres) fibre_prime = choose_fibre(sum, uncovered, x, best_count);
-    if (options_.class_branching) {
+    if (options_.class_branching || symmetric_node()) {
       const auto j = choose_modulus(sum, uncovered, best_count);
       if (j) return class_branch(*j, sum, uncovered);
     }
@@ -205,29 +238,52 @@ class Search {
   }
 
   // The free modulus with the fewest classes the bound leaves, when they
-  // are fewer than best_count.
+  // are fewer than best_count; at a symmetric node only one class per
+  // orbit counts, and chosen_classes_ keeps the chosen modulus' classes.
   std::optional<std::size_t> choose_modulus(std::uint64_t sum, std::uint64_t uncovered,
                                             std::size_t best_count) {
     std::optional<std::size_t> chosen;
+    const bool symmetric = symmetric_node();
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
       if (classes_[j] != kUnassigned) continue;
+      if (symmetric) {
+        candidate_classes_ = orbit_representatives(stabilisers_.back(), moduli_[j], seen_);
+        if (!options_.class_branching && candidate_classes_.size() == moduli_[j]) continue;
+      } else {
+        candidate_classes_.resize(moduli_[j]);
+        std::iota(candidate_classes_.begin(), candidate_classes_.end(), std::uint32_t{0});
+      }
       std::size_t count = 0;
-      for (std::uint32_t c = 0; c < moduli_[j] && count < best_count; ++c) {
-        if (!options_.bound || sum - gains_[j] + counts_.in_class(j, c) >= uncovered) ++count;
+      for (std::size_t i = 0; i < candidate_classes_.size() && count < best_count; ++i) {
+        const std::uint32_t g = counts_.in_class(j, candidate_classes_[i]);
+        if (!options_.bound || sum - gains_[j] + g >= uncovered) ++count;
       }
       if (count < best_count) {
         best_count = count;
         chosen = j;
+        chosen_classes_.swap(candidate_classes_);
       }
     }
     return chosen;
   }
 
-  // a M: every class of the free modulus M.
+  // a M: every class of the free modulus M; o M C...: the classes C, one
+  // per orbit of the stabiliser.
   NodeResult class_branch(std::size_t j, std::uint64_t sum, std::uint64_t uncovered) {
     ++facts_.class_branches;
-    write(cat("a ", moduli_[j]));
-    for (std::uint32_t c = 0; c < moduli_[j]; ++c) {
+    const std::vector<std::uint32_t> classes = std::move(chosen_classes_);
+    if (classes.size() < moduli_[j]) {
+      ++facts_.orbit_branches;
+      facts_.symmetric += moduli_[j] - classes.size();
+      if (trace_ != nullptr) {
+        std::string line = cat("o ", moduli_[j]);
+        for (const std::uint32_t c : classes) line += cat(" ", c);
+        write(line);
+      }
+    } else {
+      write(cat("a ", moduli_[j]));
+    }
+    for (const std::uint32_t c : classes) {
       if (options_.bound && sum - gains_[j] + counts_.in_class(j, c) < uncovered) {
         if (const auto r = count_node(); r != NodeResult::Refuted) return r;
         ++facts_.bound_leaves;
@@ -320,6 +376,12 @@ class Search {
 
   std::vector<std::uint64_t> primes_;
   std::vector<std::uint8_t> scratch_;
+  // The stabilisers of the assigned classes, one per assignment below the
+  // root (orbit_branching.h); empty when orbit branching is off.
+  std::vector<std::vector<std::uint32_t>> stabilisers_;
+  std::vector<std::uint32_t> candidate_classes_;
+  std::vector<std::uint32_t> chosen_classes_;
+  std::vector<std::uint8_t> seen_;
   std::vector<std::uint32_t> moduli_;
   ClassCounts counts_;
   std::vector<std::uint32_t> classes_;
@@ -375,6 +437,53 @@ class SegmentedTrace final : public TraceSink {
   std::vector<std::string> segments_ = std::vector<std::string>(1);
 };
 
+// The whole search of a set, from the root, within budget nodes in all
+// (facts may hold nodes spent before).
+void search_whole(std::span<const std::uint64_t> moduli, std::span<const std::uint32_t> narrow,
+                  std::uint64_t period, std::uint64_t budget, const ModuliOptions& options,
+                  TraceSink* sink, const ModuliProgress& progress, ModuliDecision& facts) {
+  facts.period = period;
+  if (sink != nullptr) {
+    sink->line(kTraceHeader);
+    sink->line(trace_numbers("moduli", moduli));
+  }
+  Search search(narrow, static_cast<std::uint32_t>(period), budget, options, sink, progress, facts);
+  facts.outcome = outcome_of(search.run());
+  if (facts.outcome == ModuliOutcome::Covering) facts.residues = search.residues();
+  if (facts.outcome == ModuliOutcome::NoCovering && sink != nullptr) sink->line("end");
+}
+
+// Most sets of a scan are refuted in a few nodes, far fewer than the local
+// search's moves: a short search comes first, and only a set it leaves open
+// pays for the local search and then the whole search. The opening's
+// decision settles the set unless it is Undecided within the budget; its
+// trace is the short search's.
+struct Opening {
+  ModuliDecision decision;
+  TraceText trace;
+  bool settles = false;
+};
+
+std::optional<Opening> open_search(std::span<const std::uint64_t> moduli,
+                                   std::span<const std::uint32_t> narrow, std::uint64_t period,
+                                   std::uint64_t max_nodes, const ModuliOptions& options,
+                                   bool traced, const ModuliProgress& progress) {
+  if (!options.local_search || moduli.size() < options.local_min_moduli) return std::nullopt;
+  Opening opening;
+  ModuliDecision& quick = opening.decision;
+  search_whole(moduli, narrow, period, std::min(max_nodes, options.local_after_nodes), options,
+               traced ? &opening.trace : nullptr, progress, quick);
+  if (quick.outcome != ModuliOutcome::Undecided || quick.nodes >= max_nodes) {
+    opening.settles = true;
+  } else if (auto found = local_cover_restarts(moduli, options.local_tries, options.local_moves)) {
+    quick.outcome = ModuliOutcome::Covering;
+    quick.residues = std::move(*found);
+    quick.by_local_search = true;
+    opening.settles = true;
+  }
+  return opening;
+}
+
 }  // namespace
 
 Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std::uint64_t max_nodes,
@@ -382,18 +491,17 @@ Result<ModuliDecision> decide_moduli(std::span<const std::uint64_t> moduli, std:
                                      const ModuliProgress& progress) {
   auto period = checked_period(moduli);
   if (!period) return std::move(period).take_error();
+  const std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
   ModuliDecision facts;
-  facts.period = *period;
-  if (trace != nullptr) {
-    trace->line(kTraceHeader);
-    trace->line(trace_numbers("moduli", moduli));
+  if (auto opening =
+          open_search(moduli, narrow, *period, max_nodes, options, trace != nullptr, progress)) {
+    if (opening->settles) {
+      if (trace != nullptr && !opening->decision.by_local_search) opening->trace.replay(*trace);
+      return std::move(opening->decision);
+    }
+    facts.nodes = opening->decision.nodes;
   }
-  std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
-  Search search(narrow, static_cast<std::uint32_t>(*period), max_nodes, options, trace, progress,
-                facts);
-  facts.outcome = outcome_of(search.run());
-  if (facts.outcome == ModuliOutcome::Covering) facts.residues = search.residues();
-  if (facts.outcome == ModuliOutcome::NoCovering && trace != nullptr) trace->line("end");
+  search_whole(moduli, narrow, *period, max_nodes, options, trace, progress, facts);
   return facts;
 }
 
@@ -409,10 +517,30 @@ Result<ModuliSplit> split_moduli(std::span<const std::uint64_t> moduli, std::uin
   auto period = checked_period(moduli);
   if (!period) return std::move(period).take_error();
   const std::vector<std::uint32_t> narrow(moduli.begin(), moduli.end());
+  // The same opening as the whole search's: a set it settles has no
+  // frontier, and its trace (less "end") is the one segment.
+  std::uint64_t spent = 0;
+  if (auto opening =
+          open_search(moduli, narrow, *period, max_nodes, options, with_trace, progress)) {
+    if (opening->settles) {
+      ModuliSplit split;
+      split.upper = std::move(opening->decision);
+      if (with_trace) {
+        std::string text = opening->trace.text();
+        if (split.upper.outcome == ModuliOutcome::NoCovering) {
+          text.resize(text.size() - std::string_view("end\n").size());
+        }
+        split.trace.push_back(std::move(text));
+      }
+      return split;
+    }
+    spent = opening->decision.nodes;
+  }
   const auto attempt = [&](std::size_t level, bool traced) {
     ModuliSplit split;
     split.level = level;
     split.upper.period = *period;
+    split.upper.nodes = spent;
     SegmentedTrace segments;
     if (traced) {
       segments.line(kTraceHeader);
@@ -473,6 +601,7 @@ Result<ModuliDecision> decide_moduli_subproblem(std::span<const std::uint64_t> m
 }
 
 std::string moduli_techniques(const ModuliDecision& decision, const ModuliOptions& options) {
+  if (decision.by_local_search) return "min-conflicts local search, after a short search";
   std::string text = "branching on uncovered residues";
   if (options.fail_first) text += " (fewest moduli first)";
   if (decision.bound_leaves > 0)
@@ -484,6 +613,9 @@ std::string moduli_techniques(const ModuliDecision& decision, const ModuliOption
     text += cat(", fibre rule (", decision.fibre_branches, " branches)");
   if (decision.class_branches > 0) {
     text += cat(", branching on a modulus' classes (", decision.class_branches, " branches)");
+  }
+  if (decision.orbit_branches > 0) {
+    text += cat(", one class per orbit of the stabiliser (", decision.orbit_branches, " branches)");
   }
   if (decision.symmetric > 0) text += ", translation and unit symmetry";
   return text;

@@ -15,7 +15,16 @@
 //   residue branch to the moduli of smaller p-part (fibre_branching.h);
 // - with symmetry, a translation fixes one modulus' class at 0 and the unit
 //   maps that keep it there reduce the classes of a second modulus to one
-//   per orbit (unit_orbits.h).
+//   per orbit (unit_orbits.h);
+// - with orbits as well, when that modulus is the period, a branch on the
+//   classes of a modulus keeps one class per orbit of the units that fix
+//   every class assigned so far (orbit_branching.h), at any depth.
+// - with local_search, restarts of the min-conflicts local search
+//   (local_cover_search.h) look for a cover when a short exhaustive search
+//   leaves the set open, before the whole search;
+//   they find the covers of large divisor sets in a fraction of a second
+//   that the exhaustive search reaches only after millions of nodes, and a
+//   miss costs only their moves.
 // Every technique can be switched off; the answers stay the same.
 #pragma once
 
@@ -33,12 +42,18 @@ namespace tilvane {
 enum class ModuliOutcome { Covering, NoCovering, Undecided, Stopped };
 
 struct ModuliOptions {
-  bool bound = true;            // class-gain bound
-  bool fail_first = true;       // branch on the residue the fewest moduli may hold
-  bool symmetry = true;         // translation and unit maps on the first two moduli
-  bool project = true;          // the class-gain bound on the unassigned moduli's period
-  bool fibres = true;           // over-full prime fibres branch on smaller p-parts
-  bool class_branching = true;  // branch on a modulus' classes when they are fewer
+  bool bound = true;                  // class-gain bound
+  bool fail_first = true;             // branch on the residue the fewest moduli may hold
+  bool symmetry = true;               // translation and unit maps on the first two moduli
+  bool project = true;                // the class-gain bound on the unassigned moduli's period
+  bool fibres = true;                 // over-full prime fibres branch on smaller p-parts
+  bool class_branching = true;        // branch on a modulus' classes when they are fewer
+  bool orbits = true;                 // one class per orbit of the stabiliser, below the root
+  bool local_search = true;           // local search for a cover before the search
+  std::size_t local_min_moduli = 12;  // smaller sets are searched at once
+  std::uint64_t local_after_nodes = 20000;  // the search tried before the local search
+  std::uint64_t local_tries = 8;
+  std::uint64_t local_moves = 25000;  // moves per try
   friend bool operator==(const ModuliOptions&, const ModuliOptions&) = default;
 };
 
@@ -52,8 +67,10 @@ struct ModuliDecision {
   std::uint64_t projected_leaves = 0;  // nodes closed by the projected bound
   std::uint64_t fibre_branches = 0;    // branches the fibre rule narrowed
   std::uint64_t class_branches = 0;    // branches on the classes of a modulus
+  std::uint64_t orbit_branches = 0;    // of them, those kept to one class per orbit
   std::uint64_t bare_leaves = 0;       // an uncovered residue and no modulus left
   std::uint64_t symmetric = 0;         // classes the symmetry step left out
+  bool by_local_search = false;        // the covering came from the local search
 };
 
 // Called every few thousand nodes with the count so far; returning false

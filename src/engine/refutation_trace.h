@@ -1,8 +1,9 @@
 // The text of a refutation trace: the record a moduli search leaves of why
 // a moduli set has no covering, line by line, so that a checker that shares
-// no code with the search can replay it. Version 1:
+// no code with the search can replay it. Version 2 (version 1 is the same
+// without the o step):
 //
-//   tilvane-refutation 1
+//   tilvane-refutation 2
 //   moduli M1 M2 ... Mk          the set (distinct, each >= 1)
 //   <node>                       the root, in the form below
 //   end
@@ -30,6 +31,12 @@
 //              with u a unit modulo the period keep M0's class 0 and map
 //              covers to covers, so M takes one of the listed classes, which
 //              must meet every orbit of the classes of M; one child per class
+//   o M C...   the maps x -> u·x, u a unit modulo the period, that keep
+//              every assigned class (u·c = c modulo its modulus) map covers
+//              extending the node to covers extending it; the listed
+//              classes of the free modulus M must meet every orbit of those
+//              units on the classes of M, and the children give M each
+//              listed class in turn
 //
 // A file may hold several traces, and lines that settle a set without a
 // search, each naming the set:
@@ -45,7 +52,7 @@
 
 namespace tilvane {
 
-inline constexpr std::string_view kTraceHeader = "tilvane-refutation 1";
+inline constexpr std::string_view kTraceHeader = "tilvane-refutation 2";
 
 // Where a search writes its trace, one line at a time (no line feed).
 class TraceSink {
@@ -59,6 +66,8 @@ class TraceText final : public TraceSink {
  public:
   void line(std::string_view text) override;
   const std::string& text() const { return text_; }
+  // Hands every line kept to another sink, in order.
+  void replay(TraceSink& sink) const;
   void clear() { text_.clear(); }
 
  private:

@@ -75,8 +75,12 @@ std::vector<std::uint64_t> moduli_from(const std::vector<std::string_view>& word
 // classes hold each residue modulo the period.
 class Replay {
  public:
-  Replay(std::vector<std::uint64_t> moduli, std::uint64_t period)
-      : moduli_(std::move(moduli)), period_(period), cls_(moduli_.size(), kFree), depth_(period) {}
+  Replay(std::vector<std::uint64_t> moduli, std::uint64_t period, int version)
+      : moduli_(std::move(moduli)),
+        period_(period),
+        version_(version),
+        cls_(moduli_.size(), kFree),
+        depth_(period) {}
 
   // Checks the node at lines[at] and its subtree; at moves past it.
   std::optional<Bad> node(const std::vector<std::string_view>& lines, std::size_t& at, bool root,
@@ -105,6 +109,7 @@ class Replay {
       return bad;
     }
     if (step == "u" && words.size() >= 3) return units(words, lines, at, after_s, steps);
+    if (step == "o" && words.size() >= 3 && version_ >= 2) return orbits(words, lines, at, steps);
     if (step == "a" && words.size() == 2) {
       // a M: a cover gives the free modulus M some class; one child per
       // class 0, 1, ..., M - 1.
@@ -153,13 +158,16 @@ class Replay {
     for (std::uint64_t x = 0; x < period_; ++x) {
       if (depth_[x] == 0) open[x % q] = 1;
     }
-    std::uint64_t need = 0;
-    for (const std::uint8_t o : open) need += o;
+    std::vector<std::uint64_t> uncovered;
+    for (std::uint64_t y = 0; y < q; ++y) {
+      if (open[y] != 0) uncovered.push_back(y);
+    }
+    const std::uint64_t need = uncovered.size();
     std::uint64_t reach = 0;
     for (std::size_t j = 0; j < moduli_.size(); ++j) {
       if (cls_[j] != kFree) continue;
       std::vector<std::uint64_t> in_class(moduli_[j], 0);
-      for (std::uint64_t y = 0; y < q; ++y) in_class[y % moduli_[j]] += open[y];
+      for (const std::uint64_t y : uncovered) ++in_class[y % moduli_[j]];
       reach += *std::max_element(in_class.begin(), in_class.end());
     }
     if (reach >= need) {
@@ -272,8 +280,51 @@ class Replay {
     return std::nullopt;
   }
 
+  // o M C...: a map x -> u·x, u a unit modulo the period, permutes the
+  // residues and sends a class c of a modulus to the class u·c of it; one
+  // that keeps every assigned class maps covers that extend this node to
+  // covers that extend it. Those maps form a group, so the listed classes
+  // must meet every orbit of it on the classes of M.
+  std::optional<Bad> orbits(const std::vector<std::string_view>& words,
+                            const std::vector<std::string_view>& lines, std::size_t& at,
+                            std::uint64_t& steps) {
+    const auto j = index(words[1]);
+    if (!j || cls_[*j] != kFree) return Bad{"an orbit step on a modulus that is not free"};
+    const std::uint64_t m = moduli_[*j];
+    std::vector<std::uint64_t> classes;
+    for (std::size_t i = 2; i < words.size(); ++i) {
+      const auto c = number(words[i]);
+      if (!c || *c >= m) return Bad{cat("not a class of ", m, ": ", words[i])};
+      if (std::find(classes.begin(), classes.end(), *c) != classes.end()) {
+        return Bad{"a class listed twice"};
+      }
+      classes.push_back(*c);
+    }
+    std::vector<std::uint8_t> met(m, 0);
+    for (std::uint64_t u = 1; u <= period_; ++u) {
+      if (gcd_u64(u, period_) != 1) continue;
+      bool keeps = true;
+      for (std::size_t i = 0; i < moduli_.size() && keeps; ++i) {
+        if (cls_[i] != kFree) keeps = u % moduli_[i] * cls_[i] % moduli_[i] == cls_[i];
+      }
+      if (!keeps) continue;
+      for (const std::uint64_t c : classes) met[u % m * c % m] = 1;
+    }
+    if (std::find(met.begin(), met.end(), 0) != met.end()) {
+      return Bad{cat("the classes listed for ", m, " miss an orbit")};
+    }
+    for (const std::uint64_t c : classes) {
+      assign(*j, c);
+      auto bad = node(lines, at, false, 0, steps);
+      withdraw(*j);
+      if (bad) return bad;
+    }
+    return std::nullopt;
+  }
+
   std::vector<std::uint64_t> moduli_;
   std::uint64_t period_;
+  int version_;
   std::vector<std::uint64_t> cls_;
   std::vector<std::uint32_t> depth_;
 };
@@ -334,14 +385,17 @@ ProofCheck check_refutation_file(std::string_view text) {
       ++at;
       continue;
     }
-    if (lines[at] != "tilvane-refutation 1") return bad_at(at, "expected a trace header");
+    int version = 0;
+    if (lines[at] == "tilvane-refutation 1") version = 1;
+    if (lines[at] == "tilvane-refutation 2") version = 2;
+    if (version == 0) return bad_at(at, "expected a trace header");
     if (++at >= lines.size()) return bad_at(at, "the trace names no moduli");
     const auto header = words_of(lines[at]);
     if (header.empty() || header[0] != "moduli") return bad_at(at, "expected the moduli line");
     auto moduli = moduli_from(header, 1, header.size(), period, why);
     if (moduli.empty()) return bad_at(at, why);
     ++at;
-    Replay replay(moduli, period);
+    Replay replay(moduli, period, version);
     const std::size_t root = at;
     if (auto bad = replay.node(lines, at, true, 0, report.steps)) {
       // The failing step is the last line read.
