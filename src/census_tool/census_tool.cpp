@@ -6,8 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -56,7 +54,8 @@ constexpr std::uint64_t kEstimateRuns = 64;
 constexpr std::uint64_t kTimedEstimateRuns = 4096;
 constexpr std::uint64_t kEstimateRunLength = 16384;
 // The candidates at the start of a run cost about twice what the rest do,
-// their neighbours not yet stored: they are decided but not timed.
+// their neighbours not yet stored: they are decided but left out of the
+// mean.
 constexpr std::uint64_t kEstimateWarmUp = 2048;
 
 std::string render_extremum(const std::optional<std::uint64_t>& value) {
