@@ -12,15 +12,17 @@
 #     checked with a budget of one node: tilvane verifies the displayed cover
 #     before any search, so "irreducibility undecided after 1 search nodes"
 #     (or the exhausted-budget line) means the cover holds;
-#   - a random 1 in 100000 (at least one), each checked in full: the cover and
-#     the irreducibility, with the node-exact search and a budget of 1e11
-#     nodes. A full check of a k = 13 set costs up to 18 s (1.2e9 nodes), so
-#     a full check of 1% of the sets would take days.
+#   - a random 1 in FULL_CHECK_ONE_IN (by default 100000; at least one),
+#     each checked in full: the cover and the irreducibility, with the
+#     node-exact search and a budget of 1e11 nodes. A full check of a k = 13
+#     set costs up to 18 s (1.2e9 nodes) and one of a k = 14 set about
+#     4 minutes, so a full check of 1% of the sets would take days; k = 14
+#     runs with FULL_CHECK_ONE_IN=10000000, one set a part.
 #   The checks run on all cores (CHECK_JOBS, by default nproc).
 # An unfinished part's checkpoint is DIR/part-I-of-N.checkpoint. When every
 # part is done the parts are merged into DIR/whole.txt (written again by each
 # merge). A part whose list exists from before is decided again, and the new
-# list must hold the same sets.
+# list must hold the same sets; so is a list whose certificates are gone.
 # Stops at the first part that does not finish (75: stopped, rerun to go on;
 # anything else: a failure), with that part's status.
 set -euo pipefail
@@ -36,6 +38,10 @@ census="$bin/tilvane-census"
 budget=100000000000
 tilvane="$bin/tilvane"
 jobs=${CHECK_JOBS:-$(nproc)}
+full_one_in=${FULL_CHECK_ONE_IN:-100000}
+case "$full_one_in" in
+  '' | *[!0-9]* | 0) echo "$0: FULL_CHECK_ONE_IN must be a positive whole number" >&2; exit 1 ;;
+esac
 for program in "$census" "$tilvane"; do
   [ -x "$program" ] || { echo "$0: $program is not an executable" >&2; exit 1; }
 done
@@ -61,10 +67,16 @@ check_part() {
   # The chosen certificates are the same for the same part.
   find "$covers" -name '*.txt' | sort > "$work/all"
   awk -v seed="$i" 'BEGIN { srand(seed) } rand() < 0.01' "$work/all" > "$work/cover"
-  awk -v seed="$((i + 1000000))" 'BEGIN { srand(seed) } rand() < 0.00001' \
+  awk -v seed="$((i + 1000000))" -v n="$full_one_in" 'BEGIN { srand(seed) } rand() * n < 1' \
     "$work/all" > "$work/full"
+  # A part whose draw chose none checks one certificate drawn at random.
+  local count chosen
+  count=$(wc -l < "$work/all")
   for chosen in cover full; do
-    [ -s "$work/$chosen" ] || head -n 1 "$work/all" > "$work/$chosen" || true
+    [ -s "$work/$chosen" ] || [ "$count" = 0 ] ||
+      awk -v seed="$((i + 2000000))" -v n="$count" \
+        'BEGIN { srand(seed); pick = int(rand() * n) + 1 } NR == pick' \
+        "$work/all" > "$work/$chosen"
   done
   rm -f "$work/failed"
   # One check: tilvane on the certificate with the given budget; prints the
@@ -119,7 +131,7 @@ for ((i = 1; i <= parts; i++)); do
   # that ends while they are checked loses nothing: the rerun goes straight
   # to the check.
   covers="$name.certificates"
-  if [ ! -e "$name.txt" ] || [ -e "$name.checkpoint" ]; then
+  if [ ! -e "$name.txt" ] || [ -e "$name.checkpoint" ] || [ ! -d "$covers" ]; then
     status=0
     "$census" "$@" --part "$i/$parts" --output "$name.txt" --covers "$covers" \
       --checkpoint "$name.checkpoint" > "$name.summary.new" || status=$?
