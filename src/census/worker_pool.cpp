@@ -167,18 +167,10 @@ Result<WorkerPool*> shared_worker_pool() {
   return pool.get();
 }
 
-namespace {
-
-double cpu_seconds(clockid_t clock) {
+double process_cpu_seconds() {
   timespec now{};
-  ::clock_gettime(clock, &now);
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-
-}  // namespace
-
-double thread_cpu_seconds() { return cpu_seconds(CLOCK_THREAD_CPUTIME_ID); }
-
-double process_cpu_seconds() { return cpu_seconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 }  // namespace tilvane

@@ -22,10 +22,8 @@ namespace tilvane {
 // restrict below the number the machine has.
 std::size_t available_cpu_count();
 
-// The CPU time the calling thread has used, in seconds: its own clock, which
-// other threads and other processes on the machine do not move.
-double thread_cpu_seconds();
-// The CPU time all threads of this process have used, in seconds.
+// The CPU time all threads of this process have used, in seconds: a clock
+// that other processes on the machine do not move.
 double process_cpu_seconds();
 
 // A fixed set of worker threads that run one job at a time. A job is a count
