@@ -30,7 +30,7 @@ k11=(--size 11 --max-lcm 1024 --space simpson)
 # The interrupted jobs start with the search's newer techniques switched off,
 # so that they are surely still running after their first checkpoint; the
 # resumed ones have them on (a checkpoint does not depend on them).
-slow=(--without symmetry,fibres,redundant,dominance)
+slow=(--without symmetry,fibres,redundant,dominance,deletions,covers,local-search,moduli-search)
 
 step() { printf -- '--- %s\n' "$*"; }
 fail() {
@@ -192,9 +192,10 @@ done
 [ ! -e "$out.checkpoint.lock" ] || fail "lock left after the stops"
 
 step "ranks started for different censuses are refused"
+# In the work folder: rank 0 keeps its default checkpoint beside it.
 status=0
-mpi -np 1 "$census" --size 8 --max-lcm 128 --space common-multiples : \
-  -np 1 "$census" --size 8 --max-lcm 64 --space common-multiples \
+(cd "$work" && mpi -np 1 "$census" --size 8 --max-lcm 128 --space common-multiples : \
+  -np 1 "$census" --size 8 --max-lcm 64 --space common-multiples) \
   > "$work/mixed.out" 2> "$work/mixed.err" || status=$?
 [ "$status" != 0 ] || fail "mixed censuses succeeded"
 grep -q "^tilvane-census: rank 1 was started for another census" "$work/mixed.err" ||
