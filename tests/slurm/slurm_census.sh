@@ -115,13 +115,15 @@ for _ in $(seq 300); do
 done
 [ "$(sinfo -h -n localhost -o %T 2> /dev/null)" = idle ] || fail "the node is not idle after 30 s"
 
-# The program as the batch script starts it: it notes each start, and adds
-# the options in $work/options (read at each start), which make the search
-# slower without changing its answers or the checkpoint's identity.
+# The program as the batch script starts it: it adds the options in
+# $work/options, which make the search slower without changing its answers
+# or the checkpoint's identity, and notes the start once it has read them
+# (a case may change them as soon as its ranks have started).
 cat > "$work/census" << EOF
 #!/bin/bash
+options=\$(cat "$work/options")
 echo "\$SLURM_JOB_ID" >> "$work/starts"
-exec "$program" \$(cat "$work/options") "\$@"
+exec "$program" \$options "\$@"
 EOF
 chmod +x "$work/census"
 : > "$work/options"
@@ -228,6 +230,7 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 [ -e "$dir/k11.txt.checkpoint" ] || fail "no checkpoint after 60 s"
+wait_started "$job"
 : > "$work/options"
 scancel "$job"
 wait_job "$job" 60
