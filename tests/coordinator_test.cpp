@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "census/checkpoint_pacer.h"
 #include "census/exploration_driver.h"
 #include "census/space.h"
 #include "census/worker_pool.h"
@@ -386,6 +387,67 @@ TEST(ClusterRun, AFailedRankEndsTheServingWithItsErrorAndTheTallySaved) {
   EXPECT_EQ(end.error(),
             "message from rank 1 does not parse: line 2: not a plain decimal number: \"zero\"");
   EXPECT_EQ(saves, 1);
+}
+
+// A checkpoint is due an interval after the last one ended, or 49 times its
+// cost after it when that is later.
+TEST(CheckpointPacer, KeepsTheIntervalWhileCheapAndSpacesOutDearCheckpoints) {
+  using std::chrono::milliseconds;
+  const Clock::time_point t0{};
+  struct Row {
+    milliseconds interval, cost, due_after;
+  };
+  const std::vector<Row> rows = {
+      {milliseconds(60000), milliseconds(0), milliseconds(60000)},
+      {milliseconds(60000), milliseconds(1000), milliseconds(60000)},
+      {milliseconds(60000), milliseconds(2000), milliseconds(98000)},
+      {milliseconds(0), milliseconds(10), milliseconds(490)},
+      {milliseconds(1000), milliseconds(0), milliseconds(1000)},
+  };
+  for (const Row& row : rows) {
+    CheckpointPacer pacer(row.interval, t0);
+    EXPECT_EQ(pacer.due(t0), row.interval == milliseconds(0));
+    EXPECT_TRUE(pacer.due(t0 + row.interval));
+    const Clock::time_point ended = t0 + row.interval + row.cost;
+    pacer.saved(t0 + row.interval, ended);
+    EXPECT_FALSE(pacer.due(ended + row.due_after - milliseconds(1))) << row.cost.count();
+    EXPECT_TRUE(pacer.due(ended + row.due_after)) << row.cost.count();
+  }
+}
+
+// A single process's checkpoints copy only what the ledger appended since
+// the last one: each saved tally must still be the whole tally of a decided
+// prefix, found sets in order and none twice.
+TEST(ProcessCheckpoints, EachHoldsTheTallyOfADecidedPrefix) {
+  // The node-exact search: slow enough for several checkpoints, and its
+  // node counts are the same in any order.
+  const ExplorationPlan plan{{SpaceKind::Simpson, 9, 256}, SearchKind::Exact, 0, 1};
+  const ModuliSetList work = work_of(plan);
+  auto pool = WorkerPool::start(2);
+  ASSERT_TRUE(pool);
+  const Decider decider(plan);
+  ExplorationLedger ledger(work, {});
+  std::vector<ExplorationTally> saved;
+  DriveHooks hooks;
+  hooks.checkpoint_interval = std::chrono::milliseconds(0);
+  hooks.save_checkpoint = [&](const ExplorationTally& tally) {
+    saved.push_back(tally);
+    return Status();
+  };
+  auto end = drive_exploration(**pool, decider, work, ledger, hooks);
+  ASSERT_TRUE(end) << end.error();
+  ASSERT_GE(saved.size(), 2u);
+  // The prefixes decided again in order, one candidate at a time.
+  ExplorationLedger again(work, {});
+  std::uint64_t next = 0;
+  for (const ExplorationTally& tally : saved) {
+    ASSERT_GE(tally.decided, next);
+    for (; next < tally.decided; ++next) {
+      auto outcome = decider.decide(work[next]);
+      ASSERT_TRUE(outcome && again.record(next, std::move(*outcome)));
+    }
+    EXPECT_EQ(again.tally(), tally);
+  }
 }
 
 TEST(ClusterOptions, IntervalsTimeoutsAndChunkLimitsArePositiveAndBounded) {

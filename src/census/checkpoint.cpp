@@ -33,10 +33,14 @@ Result<std::vector<std::uint64_t>> numbers_of(std::span<const std::string_view> 
 }  // namespace
 
 std::string render_checkpoint(const Checkpoint& c) {
-  const ExplorationTally& t = c.tally;
+  return render_checkpoint(c, c.tally, c.elapsed_ms);
+}
+
+std::string render_checkpoint(const Checkpoint& c, const ExplorationTally& t,
+                              std::uint64_t elapsed_ms) {
   std::string text = cat(kMagic, "\n", render_plan_lines("", c.program_version, c.plan, false),
                          "work ", c.work_count, "\ndecided ", t.decided, "\ndropped ", t.dropped,
-                         "\nnodes ", t.nodes, "\nelapsed-ms ", c.elapsed_ms, "\n");
+                         "\nnodes ", t.nodes, "\nelapsed-ms ", elapsed_ms, "\n");
   for (const FoundSet& set : t.found) {
     text += "found";
     append_numbers(text, set.moduli);

@@ -25,6 +25,10 @@ struct Checkpoint {
 };
 
 std::string render_checkpoint(const Checkpoint& checkpoint);
+// The same with tally and elapsed_ms in place of the checkpoint's own: a run
+// saves its progress without copying the millions of sets it may hold.
+std::string render_checkpoint(const Checkpoint& checkpoint, const ExplorationTally& tally,
+                              std::uint64_t elapsed_ms);
 
 // Reads a checkpoint text. Fails with "checkpoint is damaged: {what}" for a
 // text that is cut short, altered or not a checkpoint at all.

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/text_format.h"
+#include "census/checkpoint_pacer.h"
 
 namespace tilvane {
 namespace {
@@ -12,6 +13,26 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kPollInterval{100};
+
+// Brings copy up to tally, an earlier state of which it holds. The ledger
+// only appends found and undecided sets, so only those that came since are
+// copied: the workers wait for this copy, and a part at k = 14 holds
+// millions of sets.
+void catch_up(ExplorationTally& copy, const ExplorationTally& tally) {
+  if (copy.found.size() > tally.found.size() || copy.undecided.size() > tally.undecided.size()) {
+    copy = tally;
+    return;
+  }
+  copy.decided = tally.decided;
+  copy.dropped = tally.dropped;
+  copy.searched = tally.searched;
+  copy.nodes = tally.nodes;
+  const auto found_from = static_cast<std::ptrdiff_t>(copy.found.size());
+  copy.found.insert(copy.found.end(), tally.found.begin() + found_from, tally.found.end());
+  const auto undecided_from = static_cast<std::ptrdiff_t>(copy.undecided.size());
+  copy.undecided.insert(copy.undecided.end(), tally.undecided.begin() + undecided_from,
+                        tally.undecided.end());
+}
 
 }  // namespace
 
@@ -69,17 +90,20 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
     }
   };
 
-  auto last_checkpoint = Clock::now();
+  CheckpointPacer pacer(hooks.checkpoint_interval, Clock::now());
+  ExplorationTally snapshot;
   const auto while_waiting = [&] {
-    std::optional<ExplorationTally> snapshot;
+    bool saving = false;
     std::uint64_t done = 0;
     std::uint64_t found = 0;
+    const auto began = Clock::now();
     {
       std::lock_guard guard(lock);
       done = ledger.next();
       found = ledger.tally().found.size();
-      if (hooks.save_checkpoint && Clock::now() - last_checkpoint >= hooks.checkpoint_interval) {
-        snapshot = ledger.tally();
+      if (hooks.save_checkpoint && pacer.due(began)) {
+        catch_up(snapshot, ledger.tally());
+        saving = true;
       }
     }
     if (hooks.progress != nullptr) {
@@ -87,9 +111,9 @@ Result<DriveEnd> drive_exploration(WorkerPool& pool, const Decider& decider, con
       hooks.progress->advanced(done);
     }
     if (hooks.stop_requested && hooks.stop_requested()) halt.store(true, std::memory_order_relaxed);
-    if (snapshot) {
-      last_checkpoint = Clock::now();
-      Status saved = hooks.save_checkpoint(*snapshot);
+    if (saving) {
+      Status saved = hooks.save_checkpoint(snapshot);
+      pacer.saved(began, Clock::now());
       std::lock_guard guard(lock);
       if (!saved && !failure) {
         failure = std::move(saved).take_error();

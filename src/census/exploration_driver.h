@@ -28,8 +28,10 @@ struct DriveHooks {
   // ones are done, or abandoned (a decider whose searches poll a stop flag
   // answers CandidateKind::Abandoned, which is not recorded).
   std::function<bool()> stop_requested;
-  // Called on the calling thread with the tally at most every interval while
-  // the workers run; a failure ends the drive with that error.
+  // Called on the calling thread with the tally every interval while the
+  // workers run, or further apart once a checkpoint costs more than a
+  // fiftieth of the interval (checkpoint_pacer.h); a failure ends the drive
+  // with that error.
   std::chrono::milliseconds checkpoint_interval{60000};
   std::function<Status(const ExplorationTally&)> save_checkpoint;
   // When set (sized to the work list), the CPU seconds each candidate took:

@@ -182,11 +182,9 @@ Result<Checkpoint> load_or_start(const std::optional<OutputFile>& file, const Ex
   return checkpoint;
 }
 
-Status save_checkpoint(const OutputFile& file, Checkpoint checkpoint, const ExplorationTally& tally,
-                       std::uint64_t elapsed_ms) {
-  checkpoint.tally = tally;
-  checkpoint.elapsed_ms = elapsed_ms;
-  return file.write(render_checkpoint(checkpoint));
+Status save_checkpoint(const OutputFile& file, const Checkpoint& start,
+                       const ExplorationTally& tally, std::uint64_t elapsed_ms) {
+  return file.write(render_checkpoint(start, tally, elapsed_ms));
 }
 
 // The outputs of a complete run: the list (the found sets, or a part's

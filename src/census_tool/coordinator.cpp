@@ -5,6 +5,7 @@
 
 #include "base/text_format.h"
 #include "base/uint128.h"
+#include "census/checkpoint_pacer.h"
 #include "engine/congruence.h"
 #include "engine/cover_check.h"
 #include "engine/period.h"
@@ -193,12 +194,14 @@ std::vector<Outgoing> Coordinator::end(int status) const {
 
 Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
                                    const ExplorationLedger& ledger, const DriveHooks& hooks) {
-  auto last_checkpoint = Clock::now();
-  auto last_look = last_checkpoint;
+  auto last_look = Clock::now();
+  CheckpointPacer pacer(hooks.checkpoint_interval, last_look);
   const auto save = [&]() -> Status {
     if (!hooks.save_checkpoint) return {};
-    last_checkpoint = Clock::now();
-    return hooks.save_checkpoint(ledger.tally());
+    const auto began = Clock::now();
+    Status saved = hooks.save_checkpoint(ledger.tally());
+    pacer.saved(began, Clock::now());
+    return saved;
   };
   // The first failure is the one reported; the tally is saved on the way.
   const auto failed = [&](Error error) {
@@ -247,7 +250,7 @@ Result<DriveEnd> serve_exploration(MessageLink& link, Coordinator& coordinator,
       if (auto alive = coordinator.check_liveness(now); !alive) {
         return failed(std::move(alive).take_error());
       }
-      if (!coordinator.stopping() && now - last_checkpoint >= hooks.checkpoint_interval) {
+      if (!coordinator.stopping() && pacer.due(now)) {
         if (auto saved = save(); !saved) return std::move(saved).take_error();
       }
     }
