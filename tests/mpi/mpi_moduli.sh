@@ -61,10 +61,13 @@ proof="$work/stopped.txt"
 "$mpirun_bin" --allow-run-as-root --oversubscribe -np 2 "$census" --moduli "$set720" \
   "${slow[@]}" --threads 1 --proof "$proof" > "$work/stop.out" 2> "$work/stop.err" &
 mpirun_pid=$!
-for _ in $(seq 100); do
+# The trace's pieces appear once the ranks search (at most 60 s on a busy
+# machine); a signal before that would stop the job while it starts.
+for _ in $(seq 600); do
   [ -d "$proof.pieces" ] && break
   sleep 0.1
 done
+[ -d "$proof.pieces" ] || fail "the ranks did not start searching within 60 s"
 sleep 1
 kill -USR1 "$mpirun_pid"
 status=0
